@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
-#include <QRect>
+
+#include "profile/storedrect.h"
 
 #include <cstdint>
 
@@ -17,24 +18,6 @@ inline constexpr uint32_t FORMAT_VERSION = 6000;
 inline constexpr uint32_t MaxCountedStringLength = 65535;
 // A string list whose byte total exceeds this makes the whole file damaged.
 inline constexpr uint32_t MaxStringListBytes = 5242880;
-
-// Four signed words in the order left, top, right, bottom; right and bottom
-// are exclusive, as the window geometry was taken.
-struct StoredRect
-{
-    int32_t left = 0;
-    int32_t top = 0;
-    int32_t right = 0;
-    int32_t bottom = 0;
-
-    bool isNull() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
-    QRect toQRect() const { return QRect(left, top, right - left, bottom - top); }
-    static StoredRect fromQRect(const QRect& r)
-    {
-        return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
-    }
-    friend bool operator==(const StoredRect&, const StoredRect&) = default;
-};
 
 // Writers append to a byte array.
 void AppendUInt32(QByteArray& out, uint32_t value);
