@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// Where the profile lives: <data root>/Profiles/<user>/.
+
+// The explicit root when given (the node's --home), else $ZEPHLINK_HOME when
+// set, else the standard application data folder.
+QString DataRoot(const QString& explicitRoot = QString());
+
+// The last component of $HOME (the whole value when it has no '/').
+QString ProfileUserName();
+
+// The profile folder path, ending in '/'.
+QString ProfileFolder(const QString& explicitRoot = QString());
+
+// Makes every missing level of a folder path. A level that cannot be made is
+// tried again after 100 ms, three more times. True when the folder exists at
+// the end.
+bool CreateFolderPath(const QString& path);
