@@ -1,0 +1,25 @@
+#pragma once
+
+#include "transfers/transfer.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// Display texts every transfer view shares.
+
+// "%.0f bytes" below 1 KB, else two decimals in KB, MB, GB, TB, PB or EB
+// (units of 1024).
+QString FormatSize(uint64_t bytes);
+// The same thresholds for a rate: "%.0f B/s" below 1 KB/s, then "%.2f KB/s" ...
+QString FormatSpeed(double bytesPerSecond);
+// "(empty)" for 0; otherwise local time as "Tue 12/08/26 01:51:37 AM"
+// (weekday, month/day/year, 12-hour clock), always with English names.
+QString FormatTimestamp(int64_t secondsSince1970);
+// "days:%d hr:%d min:%d sec:%d".
+QString FormatDuration(int64_t seconds);
+
+// The text of the properties box, one "Label:\t\tvalue\n" line per item.
+// contactName is the name the controller gives for t.contactUid; now is the
+// current time in seconds since 1970.
+QString PropertiesText(const Transfer& t, const QString& contactName, int64_t now);

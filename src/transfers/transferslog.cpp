@@ -1,0 +1,3 @@
+#include "transfers/transferslog.h"
+
+Q_LOGGING_CATEGORY(lcTransfers, "zephlink.transfers")
