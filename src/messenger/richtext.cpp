@@ -50,7 +50,9 @@ RichText RichText::fromPlainText(const QString& text, const RichFormat& format)
             start = i + 1;
         }
     }
+    // The last line ends with a paragraph break too, as in a message input.
     addLine(n);
+    doc.breakParagraph();
     return doc;
 }
 

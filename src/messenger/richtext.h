@@ -53,6 +53,8 @@ class RichText
 public:
     RichText();
 
+    // Every line of text (split at CR, LF, CR LF) becomes a paragraph ending
+    // with a break, so that plainText() gives the text back.
     static RichText fromPlainText(const QString& text, const RichFormat& format);
 
     const QList<RichParagraph>& paragraphs() const { return m_paragraphs; }

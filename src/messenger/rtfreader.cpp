@@ -100,64 +100,17 @@ const QHash<QByteArray, WordInfo>& wordTable()
         add("bin", Word::Bin);
         add("fonttbl", Word::FontTable);
         add("colortbl", Word::ColorTable);
-        for (const char* name : {"info",
-                                 "pict",
-                                 "stylesheet",
-                                 "generator",
-                                 "header",
-                                 "headerl",
-                                 "headerr",
-                                 "headerf",
-                                 "footer",
-                                 "footerl",
-                                 "footerr",
-                                 "footerf",
-                                 "footnote",
-                                 "object",
-                                 "filetbl",
-                                 "listtable",
-                                 "listoverridetable",
-                                 "revtbl",
-                                 "rsidtbl",
-                                 "xmlnstbl",
-                                 "themedata",
-                                 "colorschememapping",
-                                 "latentstyles",
-                                 "datastore",
-                                 "private",
-                                 "userprops",
-                                 "docvar",
-                                 "nonshppict",
-                                 "fldinst",
-                                 "bkmkstart",
-                                 "bkmkend",
-                                 "annotation",
-                                 "atnid",
-                                 "atnauthor",
-                                 "comment",
-                                 "doccomm",
-                                 "author",
-                                 "title",
-                                 "subject",
-                                 "operator",
-                                 "keywords",
-                                 "company",
-                                 "buptim",
-                                 "creatim",
-                                 "printim",
-                                 "revtim",
-                                 "template",
-                                 "txe",
-                                 "xe",
-                                 "tc",
-                                 "mmathPr",
-                                 "wgrffmtfilter",
-                                 "pgdsctbl",
-                                 "passwordhash",
-                                 "protusertbl",
-                                 "defchp",
-                                 "defpap"})
-            add(name, Word::SkipDestination);
+        // Destinations whose text is never shown.
+        const QByteArray skipped =
+            "info pict stylesheet generator header headerl headerr headerf footer footerl "
+            "footerr footerf footnote object filetbl listtable listoverridetable revtbl rsidtbl "
+            "xmlnstbl themedata colorschememapping latentstyles datastore private userprops "
+            "docvar nonshppict fldinst bkmkstart bkmkend annotation atnid atnauthor comment "
+            "doccomm author title subject operator keywords company buptim creatim printim "
+            "revtim template txe xe tc mmathPr wgrffmtfilter pgdsctbl passwordhash protusertbl "
+            "defchp defpap";
+        for (const QByteArray& name : skipped.split(' '))
+            t.insert(name, WordInfo{Word::SkipDestination, 0});
         add("plain", Word::Plain);
         add("b", Word::Bold);
         add("i", Word::Italic);
