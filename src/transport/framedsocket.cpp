@@ -1,0 +1,370 @@
+#include "framedsocket.h"
+
+#include "transport/transportlog.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+
+#include <unistd.h>
+
+FramedSocket::FramedSocket(QObject* parent) : QObject(parent), m_socket(new QTcpSocket(this))
+{
+    m_socket->setReadBufferSize(ReadBufferSize);
+    m_handshakeBuffer.reserve(ResponseSize);
+    connect(m_socket, &QTcpSocket::connected, this, &FramedSocket::onSocketConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &FramedSocket::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &FramedSocket::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &FramedSocket::onErrorOccurred);
+}
+
+FramedSocket::~FramedSocket()
+{
+    // Going away without a notification: nobody is left to receive it.
+    if (m_endReason == EndReason::None) {
+        m_endReason = EndReason::Closed;
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+void FramedSocket::SetKey(const QByteArray& key)
+{
+    m_cipher.SetKey(key);
+}
+
+bool FramedSocket::attach(qintptr descriptor)
+{
+    m_challenger = true;
+    if (hasEnded() || !m_socket->setSocketDescriptor(descriptor)) {
+        qCWarning(lcTransport) << "cannot adopt accepted connection" << descriptor
+                               << m_socket->errorString();
+        if (descriptor >= 0 && m_socket->socketDescriptor() != descriptor)
+            ::close(static_cast<int>(descriptor));
+        endConnection(EndReason::AttachFailed);
+        return false;
+    }
+    applySocketOptions();
+    return true;
+}
+
+bool FramedSocket::BeginChallenge()
+{
+    if (hasEnded())
+        return false;
+    m_challenger = true;
+    m_handshakeState = WaitingForResponse;
+    m_cipher.Seed(0);
+    for (auto& byte : m_challenge)
+        byte = static_cast<uint8_t>(m_cipher.NextRandom());
+    m_handshakeBuffer.clear();
+    m_handshakeExpected = ResponseSize;
+    if (!SendAll(reinterpret_cast<const char*>(m_challenge.data()), ChallengeSize))
+        return false;
+    // The response may already be waiting.
+    processIncoming();
+    return !hasEnded();
+}
+
+void FramedSocket::connectToPeer(const QString& host, quint16 port, ConnectionHello::Kind kind)
+{
+    if (hasEnded())
+        return;
+    m_challenger = false;
+    m_handshakeState = WaitingForChallenge;
+    m_handshakeExpected = ChallengeSize;
+    m_helloKind = kind;
+    m_socket->connectToHost(host, port);
+}
+
+void FramedSocket::onSocketConnected()
+{
+    if (hasEnded())
+        return;
+    applySocketOptions();
+    if (!SendAll(ConnectionHello::encodeHello(m_helloKind)))
+        return;
+    OnConnected();
+}
+
+bool FramedSocket::SendAll(const QByteArray& bytes)
+{
+    return SendAll(bytes.constData(), bytes.size());
+}
+
+bool FramedSocket::SendAll(const char* data, qint64 size)
+{
+    if (hasEnded())
+        return false;
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        endConnection(EndReason::SendFailed);
+        return false;
+    }
+    if (size == 0)
+        return true;
+    if (m_socket->write(data, size) != size) {
+        qCDebug(lcTransport) << "send failed:" << m_socket->errorString();
+        endConnection(EndReason::SendFailed);
+        return false;
+    }
+    return true;
+}
+
+bool FramedSocket::SendFrame(uint8_t type, const QByteArray& payload)
+{
+    QByteArray sealed = payload;
+    if (!m_cipher.Seal(sealed)) {
+        endConnection(EndReason::SendFailed);
+        return false;
+    }
+    char header[5];
+    header[0] = static_cast<char>(type);
+    qToLittleEndian<uint32_t>(static_cast<uint32_t>(sealed.size()), header + 1);
+    return SendAll(header, sizeof header) && SendAll(sealed);
+}
+
+bool FramedSocket::SendKeepAlive()
+{
+    const char zero = 0;
+    return SendAll(&zero, 1);
+}
+
+void FramedSocket::Close()
+{
+    endConnection(EndReason::Closed);
+}
+
+void FramedSocket::ExpectRaw(quint64 bytes)
+{
+    if (!m_receiver.isBetweenFrames())
+        qCWarning(lcTransport) << "raw data expected in the middle of a frame";
+    m_rawRemaining = bytes;
+}
+
+qint64 FramedSocket::bytesToWrite() const
+{
+    return m_socket->bytesToWrite();
+}
+
+QHostAddress FramedSocket::peerAddress() const
+{
+    return m_socket->peerAddress();
+}
+
+quint16 FramedSocket::peerPort() const
+{
+    return m_socket->peerPort();
+}
+
+void FramedSocket::setLowDelay(bool on)
+{
+    m_lowDelay = on;
+    m_lowDelayChosen = true;
+    applySocketOptions();
+}
+
+void FramedSocket::applySocketOptions()
+{
+    if (m_lowDelayChosen && m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, m_lowDelay ? 1 : 0);
+}
+
+QString FramedSocket::errorString() const
+{
+    return m_socket->errorString();
+}
+
+void FramedSocket::onReadyRead()
+{
+    processIncoming();
+}
+
+void FramedSocket::onDisconnected()
+{
+    // What arrived before the close still counts.
+    processIncoming();
+    endConnection(EndReason::PeerClosed);
+}
+
+void FramedSocket::onErrorOccurred(QAbstractSocket::SocketError error)
+{
+    if (hasEnded())
+        return;
+    processIncoming();
+    endConnection(error == QAbstractSocket::RemoteHostClosedError ? EndReason::PeerClosed
+                                                                  : EndReason::SocketError);
+}
+
+bool FramedSocket::fillPending()
+{
+    if (m_pendingBegin < m_pendingEnd)
+        return true;
+    if (!m_socket->isReadable())
+        return false;
+    if (m_readBuffer.size() != ReadChunkSize)
+        m_readBuffer.resize(ReadChunkSize);
+    const qint64 n = m_socket->read(m_readBuffer.data(), ReadChunkSize);
+    m_pendingBegin = 0;
+    m_pendingEnd = n > 0 ? n : 0;
+    return n > 0;
+}
+
+// Works through everything the socket holds, one step at a time, re-checking
+// after every step whether the connection still stands and how the next bytes
+// are to be read (handshake, frame, raw stream): a frame handler may switch to
+// raw data, and bytes already buffered behind that frame must follow the switch.
+void FramedSocket::processIncoming()
+{
+    if (m_processing)
+        return; // a hook called back into us; the outer loop carries on
+    m_processing = true;
+    QPointer<FramedSocket> self(this);
+
+    while (!hasEnded() && fillPending()) {
+        char* data = m_readBuffer.data() + m_pendingBegin;
+        const qsizetype available = m_pendingEnd - m_pendingBegin;
+
+        if (m_handshakeState != HandshakeComplete) {
+            const qsizetype take =
+                std::min<qsizetype>(m_handshakeExpected - m_handshakeBuffer.size(), available);
+            m_handshakeBuffer.append(data, take);
+            m_pendingBegin += take;
+            if (m_handshakeBuffer.size() == m_handshakeExpected)
+                handshakeStepComplete();
+        } else if (m_rawRemaining > 0) {
+            const qsizetype take =
+                static_cast<qsizetype>(std::min<quint64>(m_rawRemaining, quint64(available)));
+            m_pendingBegin += take;
+            m_rawRemaining -= static_cast<quint64>(take);
+            OnRawData(data, take);
+        } else {
+            const FrameReceiver::Result result = m_receiver.feed(data, available);
+            m_pendingBegin += result.consumed;
+            if (result.status == FrameReceiver::Status::Frame) {
+                deliverFrame();
+            } else if (result.status == FrameReceiver::Status::Error) {
+                qCWarning(lcTransport) << "frame length" << m_receiver.rejectedLength()
+                                       << "above the limit from" << peerAddress().toString();
+                endConnection(EndReason::FrameTooLong);
+            }
+        }
+        if (!self)
+            return;
+    }
+    m_processing = false;
+}
+
+void FramedSocket::handshakeStepComplete()
+{
+    QByteArray message = std::exchange(m_handshakeBuffer, QByteArray());
+    switch (m_handshakeState) {
+    case WaitingForChallenge: {
+        // Responder: return the challenge sealed with our key.
+        m_handshakeState = WaitingForVerdict;
+        if (!m_cipher.Seal(message)) {
+            endConnection(EndReason::HandshakeFailed);
+            return;
+        }
+        m_handshakeExpected = VerdictSize;
+        m_handshakeBuffer.reserve(VerdictSize);
+        SendAll(message);
+        return;
+    }
+    case WaitingForResponse: {
+        // Challenger: the peer holds our key only if the response opens to
+        // our challenge. On a mismatch no verdict is sent.
+        if (!m_cipher.Open(message) || message.size() != ChallengeSize ||
+            std::memcmp(message.constData(), m_challenge.data(), ChallengeSize) != 0) {
+            qCDebug(lcTransport) << "key challenge failed for" << peerAddress().toString();
+            endConnection(EndReason::HandshakeFailed);
+            return;
+        }
+        char verdict[VerdictSize];
+        qToLittleEndian<uint32_t>(VerdictAccepted, verdict);
+        if (SendAll(verdict, VerdictSize))
+            m_handshakeState = HandshakeComplete;
+        return;
+    }
+    case WaitingForVerdict: {
+        if (qFromLittleEndian<uint32_t>(message.constData()) != VerdictAccepted) {
+            endConnection(EndReason::HandshakeFailed);
+            return;
+        }
+        m_handshakeState = HandshakeComplete;
+        OnHandshakeComplete();
+        return;
+    }
+    case HandshakeComplete:
+        return;
+    }
+}
+
+void FramedSocket::deliverFrame()
+{
+    QByteArray body = m_receiver.takeBody();
+    const uint8_t type = m_receiver.frameType();
+    // The receiver hands on only bodies of at least 5 bytes, which always open.
+    if (!m_cipher.Open(body))
+        return;
+    OnFrame(type, body);
+}
+
+void FramedSocket::endConnection(EndReason reason)
+{
+    if (m_endReason != EndReason::None)
+        return;
+    m_endReason = reason;
+    const bool handshakeUnfinished = m_handshakeState != HandshakeComplete;
+
+    if (reason == EndReason::Closed || reason == EndReason::HandshakeFailed) {
+        // Let what is queued go out first.
+        if (m_socket->state() == QAbstractSocket::ConnectedState)
+            m_socket->flush();
+        m_socket->close();
+    } else {
+        m_socket->abort();
+    }
+    m_rawRemaining = 0;
+    m_pendingBegin = m_pendingEnd = 0;
+
+    QPointer<FramedSocket> self(this);
+    if (handshakeUnfinished && reason != EndReason::Closed)
+        OnSessionFailed();
+    if (!self)
+        return;
+    QMetaObject::invokeMethod(
+        this, [this] { OnConnectionClosed(); }, Qt::QueuedConnection);
+}
+
+void FramedSocket::OnHandshakeComplete()
+{
+    emit handshakeComplete();
+}
+
+void FramedSocket::OnSessionFailed()
+{
+    emit sessionFailed();
+}
+
+void FramedSocket::OnFrame(uint8_t type, const QByteArray& plain)
+{
+    emit frameReceived(type, plain);
+}
+
+void FramedSocket::OnRawData(char* data, qint64 size)
+{
+    emit rawDataReceived(QByteArray(data, size));
+}
+
+void FramedSocket::OnConnected()
+{
+    emit connected();
+}
+
+void FramedSocket::OnConnectionClosed()
+{
+    emit connectionClosed();
+}

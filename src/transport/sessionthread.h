@@ -1,0 +1,86 @@
+#pragma once
+
+#include "transport/threadregistry.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QThread;
+
+// The worker of one session thread: lives in its own QThread with its own
+// event loop and owns the session's sockets and timers (create them in
+// start(), or as children before the thread starts).
+//
+// start() is the thread's "start" message (1424), end() its "end" message
+// (1425). The worker ends the thread by calling finish(); the thread then
+// quits, unregisters, and the worker and the thread are deleted.
+class SessionWorker : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SessionWorker(QObject* parent = nullptr);
+    ~SessionWorker() override;
+
+    bool isFinishing() const { return m_finishing; }
+
+public slots:
+    // Runs in the worker's thread once the thread started.
+    virtual void start() = 0;
+    // Ends the session: closes what the worker owns and calls finish().
+    // The default just calls finish().
+    virtual void end();
+
+signals:
+    // Emitted once, by finish().
+    void finished();
+
+protected:
+    // Ends the thread; further calls do nothing.
+    void finish();
+
+private:
+    bool m_finishing = false;
+};
+
+// A thread-safe way to reach a running session from any thread. Posting stops
+// working (returns false) as soon as the session's thread reported its end,
+// so a posted call never reaches a deleted worker.
+class SessionHandle
+{
+public:
+    SessionHandle() = default;
+
+    bool isValid() const { return m_state != nullptr; }
+    // True until the session's thread finished.
+    bool isRunning() const;
+    QThread* thread() const;
+
+    // Queues fn in the worker's thread (a posted thread message).
+    bool post(std::function<void()> fn) const;
+    // Posts the worker's end() (1425).
+    bool end() const;
+    // Waits until the thread finished; from any thread but the session's own.
+    bool wait(int ms) const;
+
+    friend bool operator==(const SessionHandle& a, const SessionHandle& b)
+    {
+        return a.m_state == b.m_state;
+    }
+
+private:
+    friend SessionHandle startSessionThread(SessionWorker*, ThreadKind, ThreadRegistry&);
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
+// Starts a worker on a new thread of the given kind. The worker must have no
+// parent and live in the calling thread. When the registry refuses (the
+// program is closing) the worker is deleted, no thread runs, and the returned
+// handle is not valid.
+//
+// The thread object is moved to the application's thread so that it is
+// deleted even when the thread that started it has ended in between.
+SessionHandle startSessionThread(SessionWorker* worker, ThreadKind kind,
+                                 ThreadRegistry& registry = ThreadRegistry::instance());

@@ -1,0 +1,3 @@
+#include "transportlog.h"
+
+Q_LOGGING_CATEGORY(lcTransport, "zephlink.transport")
