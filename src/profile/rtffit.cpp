@@ -32,6 +32,9 @@ struct CutPoint
 
 struct CutPoints
 {
+    // End of the first top-level \pard word, and the paragraph words after it.
+    qsizetype pardEnd = -1;
+    QByteArray pardWords;
     qsizetype formatEnd = -1;
     QList<CutPoint> paragraphEnds;
 };
@@ -147,9 +150,12 @@ CutPoints findCutPoints(QByteArrayView doc)
                 state.append({group, text});
         } else if (depth == 1 && word == "pard" && cuts.formatEnd < 0 && !inFormatRun) {
             inFormatRun = true;
+            cuts.pardEnd = start + 1 + word.size();
         } else if (inFormatRun && word == "u") {
             cuts.formatEnd = start;
             inFormatRun = false;
+        } else if (inFormatRun) {
+            cuts.pardWords += doc.sliced(start, j - start).trimmed();
         }
         i = j;
     }
@@ -173,11 +179,12 @@ QByteArray trimParagraphs(QByteArrayView doc, qsizetype maxBytes)
     const CutPoints cuts = findCutPoints(doc);
     if (cuts.formatEnd < 0)
         return {};
-    const QByteArrayView head = doc.first(cuts.formatEnd);
+    // The header through \pard, then the formatting in force at the cut.
+    const QByteArray head = doc.first(cuts.pardEnd).toByteArray() + cuts.pardWords;
     for (const CutPoint& cut : cuts.paragraphEnds) {
         if (cut.offset <= cuts.formatEnd || onlyClosing(doc.sliced(cut.offset)))
             continue;
-        QByteArray out = head.toByteArray() + cut.format;
+        QByteArray out = head + cut.format;
         if (!out.endsWith(' '))
             out.append(' ');
         if (out.size() + (doc.size() - cut.offset) <= maxBytes)
