@@ -124,12 +124,16 @@ bool SaveTransferList(const QString& path, const QList<TransferListRow>& rows, P
         }
     }
 
-    if (ok)
+    QString error;
+    if (ok) {
         ok = file.commit();
-    else
+        error = file.errorString();
+    } else {
+        error = file.errorString();
         file.cancelWriting();
+    }
     if (!ok) {
-        qCWarning(lcTransfers) << "cannot write" << path << file.errorString();
+        qCWarning(lcTransfers) << "cannot write" << path << error;
         ShowError(ui, QStringLiteral("Disk Write Error"),
                   QStringLiteral("Unable to write to \"%1\" file!").arg(TransfersFileName));
     }
