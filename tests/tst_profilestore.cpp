@@ -610,7 +610,12 @@ void TestProfileStore::roundTrip()
     QVERIFY(store.writeMessages(saved.mainPaneRtf, saved.histories));
     QVERIFY(store.writeQueMsgs(saved.contacts));
     QVERIFY(store.writeWindowPos(saved.windows, saved.contacts));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), 6);
+    const QFileInfoList written = QDir(m_dir->path()).entryInfoList(QDir::Files);
+    QCOMPARE(written.size(), 6);
+    for (const QFileInfo& f : written) {
+        QCOMPARE(f.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
+    }
 
     ProfileData loaded = ProfileData::withDefaults();
     store.loadAll(loaded);

@@ -323,6 +323,9 @@ bool ProfileStore::writeFile(QLatin1StringView fileName, const QByteArray& conte
 {
     QSaveFile file(filePath(fileName));
     bool ok = file.open(QIODevice::WriteOnly);
+    // The files hold keys and passwords in clear: for the owner's eyes only.
+    if (ok)
+        ok = file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (ok)
         ok = file.write(content) == content.size();
     if (ok)
