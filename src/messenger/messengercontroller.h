@@ -1,0 +1,260 @@
+#pragma once
+
+#include "messenger/chathistory.h"
+#include "messenger/chathost.h"
+#include "messenger/contact.h"
+#include "messenger/identity.h"
+#include "messenger/messengerui.h"
+#include "profile/profilestore.h"
+#include "profile/settings.h"
+#include "transport/sessionthread.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CListenThread;
+class QTimer;
+
+// Periods of the controller's timers; tests shorten them.
+struct ControllerTimings
+{
+    int startupDelayMs = 30000; // after a "-m" start, before the automatic work (timer 20)
+    int idleCheckMs = 300000;   // idle check and dynamic-IP reconnection (timer 30)
+    int leaveIdleMs = 1000;     // return from idle (timer 40)
+    int dailyMs = 86400000;     // daily update check (timer 50)
+    int exitFinalStepMs = 100;  // last step of exit after the threads ended (timer 10)
+};
+
+// The logic of the main window: owns the contact list, the own identity and
+// the settings, starts the listener and the outgoing chat sessions, decides
+// which identified peers are accepted, keeps presence up to date, turns
+// session events into event lines, sounds and popups, sends and queues
+// messages, and shuts every thread down in order at exit.
+//
+// Lives on the main thread. Chat sessions reach it through ChatHost (their
+// calls arrive on the main thread); it reaches them by SessionId.
+class MessengerController : public QObject, public ChatHost
+{
+    Q_OBJECT
+public:
+    // Offline message queues refuse new pieces at this length.
+    static constexpr qsizetype QueueLimit = 10240;
+
+    // ui and profileUi must outlive the controller; they may be one object.
+    MessengerController(MessengerUi* ui, ProfileUi* profileUi, QObject* parent = nullptr);
+    ~MessengerController() override;
+
+    // --- configuration, before start() ---
+    // The profile folder (ending in '/'); default ProfileFolder().
+    void setProfileFolder(const QString& folder);
+    // The "-m" start: automatic work after startupDelayMs, connecting to all.
+    void setMinimizedStart(bool on);
+    void setTimings(const ControllerTimings& timings);
+    // Address the listener binds (default any); tests use 127.0.0.1.
+    void setListenAddress(const QHostAddress& address);
+    // Own data port to use instead of the stored one (0 picks a free port);
+    // written to MyInfo.cfg. Applied after the profile is loaded.
+    void setPortOverride(int port);
+    // Cursor position source; without one the user never becomes Idle.
+    void setIdleSource(IdleSource* source);
+    // The transfer rows' contact hooks (may be null).
+    void setContactHooks(ContactHooks* hooks);
+    // Plugs further session kinds (file, browse) into the listener before it starts.
+    void setListenerSetup(std::function<void(CListenThread&)> setup);
+    // Reads Transfers.cfg while the profile loads (after the contacts).
+    void setLoadTransfersHook(std::function<void(const QList<Contact*>&)> hook);
+    // Writes Transfers.cfg at exit.
+    void setSaveTransfersHook(std::function<void()> hook);
+    // The automatic work besides connecting: the update check (only called
+    // when autoUpdate is on) and the router start-up step.
+    void setUpdateCheckHook(std::function<void()> hook);
+    void setRouterStartupHook(std::function<void()> hook);
+
+    // Defaults, profile, own status, listener, automatic work, timers.
+    void start();
+
+    // --- state ---
+    const Identity& myIdentity() const { return m_own; }
+    const Settings& settings() const { return m_settings; }
+    WindowPositions& windowPositions() { return m_windows; }
+    const ProfileStore& profileStore() const { return *m_store; }
+    bool isExiting() const { return m_exiting; }
+    // The port the listener listens on; 0 until it listens.
+    quint16 listenPort() const { return m_listenPort; }
+
+    int contactCount() const { return int(m_entries.size()); }
+    Contact* contactAt(int row) const;
+    QList<Contact*> contacts() const;
+    int rowOf(const Contact* contact) const;
+    Contact* findContact(const QByteArray& uid) const;
+    Contact* findContactBySession(SessionId session) const;
+
+    ChatHistory& mainHistory() { return m_mainHistory; }
+    ChatHistory& history(const Contact& contact);
+    QString mainStatusText() const { return m_mainStatus; }
+    QString chatStatusText(const Contact& contact) const;
+    // "Online", "Away", "Away with message" and "Offline" label for the status.
+    static QString myStatusLabel(int status, const QString& awayMessage);
+
+    // --- commands ---
+    void Connect(Contact& contact);
+    void ConnectAll();
+    // A new contact from the add-contact dialog; it joins the list when the
+    // peer is identified.
+    void AddContact(const QString& host, int port, const QByteArray& password,
+                    const QByteArray& key);
+    void Disconnect(Contact& contact);
+    void Block(Contact& contact);
+    void Unblock(Contact& contact);
+    // Null: "No contact selected to delete.". With confirm, asks first.
+    // False when nothing was deleted (no contact, or the user said No).
+    bool Delete(Contact* contact, bool confirm = true);
+    void SetMyStatus(int status);
+    // Prompts for the away message ("Set Away Message").
+    void PromptAwayMessage();
+    // Non-empty: Away with this message; empty: Away.
+    void SetAwayMessage(const QString& text);
+    // Prompts for a new screen name ("Set Screen Name").
+    void PromptScreenName();
+    // A non-empty name replaces the own name, is written to MyInfo.cfg and
+    // sent to every session.
+    bool SetScreenName(const QString& name);
+    void SetAlias(Contact& contact, const QString& alias);
+    void BroadcastIdentity();
+    void BroadcastSharesFlag();
+    // The options dialog closed with OK: new settings and own identity.
+    void ApplyOptions(const Settings& settings, const Identity& own);
+
+    // --- messages ---
+    // Sending outcome of SendFromMain.
+    struct SendResult
+    {
+        QStringList sent;   // display names that got the message or a queued copy
+        QStringList failed; // display names whose queue was full
+        bool queued = false;
+        // The input is cleared (and focused) by the caller.
+        bool clearInput = false;
+    };
+    // The main window's Send: the message to every selected contact, in list order.
+    SendResult SendFromMain(const QList<Contact*>& selected, const QByteArray& rtf);
+    // A chat window's Send; true when the input is to be cleared.
+    bool SendFromChatWindow(Contact& contact, const QByteArray& rtf);
+    // Appends a queued piece; false when the queue already holds QueueLimit
+    // characters or more.
+    bool QueueMessage(Contact& contact, const QByteArray& rtf);
+    QByteArray TakeQueue(Contact& contact);
+    // With confirm, asks first; false when the queue was kept.
+    bool ClearQueue(Contact& contact, bool confirm = true);
+    // Opens the queue viewer ("Offline Message Queue for %s").
+    void ShowQueue(Contact& contact);
+    static QList<QByteArray> queueDocuments(const Contact& contact);
+    // True when the contact has a session and does not show itself Offline.
+    static bool canTakeMessage(const Contact& contact);
+    // The main input's typing flag changed, with the rows selected then.
+    void MainInputTyping(int flag, const QList<Contact*>& selected);
+    // A chat window's input typing flag changed.
+    void ChatInputTyping(Contact& contact, int flag);
+    // A popup's Talk button: open the conversation with that contact.
+    void Talk(const QByteArray& uid);
+
+    // Listener notices (socket layer failed, port in use).
+    void listenerNotice(int code, int argument);
+
+    // --- exit ---
+    // Writes WindowPos.cfg, stops the listener, saves the transfers, ends every
+    // thread (off the main thread), then writes Contacts.cfg, Messages.cfg,
+    // QueMsgs.cfg, clears everything and emits exited().
+    void Exit();
+    // The system session ends: writes the files at once without waiting for
+    // the threads, then emits exited().
+    void SessionEnding();
+
+    // --- ChatHost ---
+    Identity ownIdentity() override;
+    bool peerIdentified(SessionId session, const Contact& sessionContact, bool opened) override;
+    void identityUpdated(SessionId session, const Contact& sessionContact) override;
+    int ownSharesFlag(SessionId session) override;
+    void peerSharesFlag(SessionId session, int flag) override;
+    QByteArray takeQueue(SessionId session) override;
+    void messageReceived(SessionId session, const QByteArray& rtf) override;
+    void queueReceived(SessionId session, const QByteArray& rtf) override;
+    void typingReceived(SessionId session, int flag) override;
+    void sessionEnded(SessionId session, const Contact& sessionContact, EndReason reason,
+                      bool opened) override;
+
+signals:
+    // The listener listens on this port (also after a port change).
+    void listening(quint16 port);
+    // Exit finished: files written, everything cleared.
+    void exited();
+
+private:
+    struct Entry;
+
+    Entry* entryOf(const Contact& contact) const;
+    void addEntry(std::unique_ptr<Contact> contact);
+    void removeContact(Contact& contact);
+    void startSession(const Contact& contact, const Identity& own);
+    void emitEvent(const QString& text);
+    void setMainStatus(const QString& text);
+    void setChatStatus(Contact& contact, const QString& text);
+    void refreshContact(const Contact& contact);
+    void refreshTypingLine();
+    void announceOnline(const Contact& contact);
+    void renameStep(Contact& contact, const QString& oldName);
+    void noticeMessage(Contact& contact, bool queue);
+    void appendOwnLine(const Contact* pane, bool queued, const QString& recipients,
+                       const QByteArray& rtf);
+    void appendPeerLine(Contact& contact, bool queue, const QByteArray& rtf);
+    bool postMessage(Contact& contact, const QByteArray& rtf);
+    int sharesFlagFor(const Contact& contact) const;
+    bool generalSharing() const;
+    void automaticWork(bool connectAll);
+    void idleCheck();
+    void leaveIdleCheck();
+    void writeFinalFiles();
+    void clearAll();
+    void finishExit();
+
+    MessengerUi* m_ui;
+    ProfileUi* m_profileUi;
+    std::unique_ptr<ProfileStore> m_store;
+    QString m_profileFolder;
+    bool m_minimizedStart = false;
+    ControllerTimings m_timings;
+    QHostAddress m_listenAddress = QHostAddress::Any;
+    int m_portOverride = -1;
+    IdleSource* m_idleSource = nullptr;
+    ContactHooks* m_hooks = nullptr;
+    std::function<void(CListenThread&)> m_listenerSetup;
+    std::function<void(const QList<Contact*>&)> m_loadTransfers;
+    std::function<void()> m_saveTransfers;
+    std::function<void()> m_updateCheck;
+    std::function<void()> m_routerStartup;
+
+    Settings m_settings;
+    Identity m_own;
+    WindowPositions m_windows;
+    std::vector<std::unique_ptr<Entry>> m_entries;
+    ChatHistory m_mainHistory;
+    QString m_mainStatus;
+
+    SessionHandle m_listener;
+    quint16 m_listenPort = 0;
+    bool m_started = false;
+    bool m_exiting = false;
+    bool m_exited = false;
+    QPoint m_idleSample;
+    QTimer* m_startupTimer = nullptr;
+    QTimer* m_idleTimer = nullptr;
+    QTimer* m_leaveIdleTimer = nullptr;
+    QTimer* m_dailyTimer = nullptr;
+};
