@@ -384,6 +384,9 @@ void TestAcceptResume::safeRelativePath()
     QCOMPARE(result.has_value(), !local.isNull());
     if (result) {
         QCOMPARE(*result, local);
+        // What we send of a local path comes back as the same path.
+        QCOMPARE(SafeRelativePath(WireRelativePath(local)), std::optional<QString>(local));
+        QVERIFY(!WireRelativePath(local).contains('/'));
         QVERIFY(IsInside(QStringLiteral("/in"), QStringLiteral("/in/") + *result));
     }
 }

@@ -226,6 +226,13 @@ std::optional<QString> SafeRelativePath(const QByteArray& wirePath)
     return kept.join(u'/');
 }
 
+QByteArray WireRelativePath(const QString& localRelative)
+{
+    QString wire = localRelative;
+    wire.replace(u'/', u'\\');
+    return wire.toUtf8();
+}
+
 bool IsInside(const QString& folder, const QString& path)
 {
     const QString f = QDir::cleanPath(QDir(folder).absolutePath());

@@ -86,6 +86,10 @@ bool AutoRename(QString& path);
 // component; "." and empty components are dropped.
 std::optional<QString> SafeRelativePath(const QByteArray& wirePath);
 
+// A local relative path ('/' between components) as it goes on the wire,
+// with '\' between components.
+QByteArray WireRelativePath(const QString& localRelative);
+
 // True when path is folder itself or lies below it, compared on the cleaned
 // absolute paths (no symbolic links resolved).
 bool IsInside(const QString& folder, const QString& path);
