@@ -1,0 +1,191 @@
+#pragma once
+
+#include "messenger/chathost.h"
+#include "messenger/chatsessions.h"
+#include "transport/sessionthread.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+
+class CChatSocket;
+class CChatThread;
+class QTimer;
+
+// Frame types of a chat session. Integers are little-endian int32; texts end
+// with one zero byte.
+enum ChatFrameType : uint8_t {
+    ChatIdentifyOpener = 1,   // opener -> acceptor, once: own identity
+    ChatIdentifyAcceptor = 2, // acceptor -> opener, once: own identity
+    ChatIdentityUpdate = 3,   // either: own identity changed
+    ChatSharesQuery = 4,      // opener -> acceptor, once: own shares flag
+    ChatSharesFlag = 5,       // either: own shares flag
+    ChatMessage = 6,          // either: RTF text
+    ChatQueuedMessages = 7,   // either: queued RTF text
+    ChatTyping = 8,           // either: typing flag
+    ChatSendRequest = 9,      // acceptor -> opener: a transfer it wants to send
+    ChatReceiveRequest = 10,  // acceptor -> opener: a transfer it wants to receive
+    ChatBrowseRequest = 11,   // acceptor -> opener: int32 0, browse its shares
+};
+
+// What the sessions of one directory share: the way to their host, the
+// directory itself and the settings for new sessions. Thread-safe.
+class ChatSessionShared
+{
+public:
+    ChatSessionShared(ChatHost& host, ThreadRegistry& registry);
+    ~ChatSessionShared();
+
+    ThreadRegistry& registry() const { return m_registry; }
+
+    // Calls into the host, made from a session thread. The blocking ones wait
+    // for the host's thread; once the host is detached they return defaults.
+    Identity ownIdentity();
+    bool peerIdentified(SessionId session, const Contact& contact, bool opened);
+    void identityUpdated(SessionId session, const Contact& contact);
+    int ownSharesFlag(SessionId session);
+    void peerSharesFlag(SessionId session, int flag); // queued
+    QByteArray takeQueue(SessionId session);
+    void messageReceived(SessionId session, const QByteArray& rtf);
+    void queueReceived(SessionId session, const QByteArray& rtf);
+    void typingReceived(SessionId session, int flag); // queued
+    void sessionEnded(SessionId session, const Contact& contact, EndReason reason, bool opened);
+    // On the host's thread: no further calls reach the host.
+    void detachHost();
+
+    // Settings for new sessions.
+    int connectTimeoutMs() const { return m_connectTimeoutMs.load(); }
+    int keepAliveIntervalMs() const { return m_keepAliveIntervalMs.load(); }
+    void setConnectTimeoutMs(int ms) { m_connectTimeoutMs.store(ms); }
+    void setKeepAliveIntervalMs(int ms) { m_keepAliveIntervalMs.store(ms); }
+    void setDataSessionStarter(DataSessionStarter starter);
+    // False when no starter is set.
+    bool startDataSession(const DataSessionRequest& request);
+
+    // Directory.
+    SessionId newSessionId();
+    void add(SessionId session, CChatThread* worker);
+    // From the session's thread: the session begins to end / is identified /
+    // is gone.
+    void markEnding(SessionId session);
+    void markOpen(SessionId session);
+    void remove(SessionId session);
+    // Queues fn on the session's worker. False when the session is gone or
+    // ending, or (requireOpen) not yet identified.
+    bool post(SessionId session, bool requireOpen, std::function<void(CChatThread&)> fn);
+    bool isActive(SessionId session) const;
+    int count() const;
+    QList<SessionId> sessions() const;
+
+private:
+    struct Entry
+    {
+        CChatThread* worker = nullptr;
+        bool ending = false;
+        bool open = false;
+    };
+
+    ChatHost* m_host;
+    // Lives in the host's thread; target of every call into the host.
+    QObject* m_hostContext;
+    ThreadRegistry& m_registry;
+
+    std::atomic<int> m_connectTimeoutMs{ChatSessions::ConnectTimeoutMs};
+    std::atomic<int> m_keepAliveIntervalMs{ChatSessions::KeepAliveIntervalMs};
+    std::atomic<SessionId> m_nextId{1};
+
+    mutable QMutex m_mutex;
+    QHash<SessionId, Entry> m_entries;
+    DataSessionStarter m_starter;
+};
+
+// One chat session: the standing connection with one contact, either opened
+// by us (connect, hello, responder in the key handshake, identity type 1) or
+// accepted through the listener (challenger, waits for type 1, answers with
+// type 2). Thread kind 5.
+//
+// Every end (our own end(), the peer closing, a failed send, a refused
+// identification, the connect timer) is reported to the host exactly once,
+// then the thread ends.
+class CChatThread : public SessionWorker
+{
+    Q_OBJECT
+public:
+    // An opened session.
+    CChatThread(std::shared_ptr<ChatSessionShared> shared, SessionId id,
+                const Identity& ownIdentity, const Contact& contact);
+    // An accepted session; takes ownership of the connected descriptor.
+    CChatThread(std::shared_ptr<ChatSessionShared> shared, SessionId id, qintptr descriptor);
+    ~CChatThread() override;
+
+    SessionId id() const { return m_id; }
+    bool isOpened() const { return m_opened; }
+
+    void start() override;
+    // 1425 with reason 0.
+    void end() override;
+
+    // The thread messages.
+    void endSession(EndReason reason);
+    void sendMessage(const QByteArray& rtf);
+    void sendTyping(int flag);
+    void replaceOwnIdentity(const Identity& ownIdentity);
+    void sendSharesFlag(int flag);
+    void requestSendTransfer(const QByteArray& transfer);
+    void requestReceiveTransfer(const QByteArray& transfer);
+    void requestBrowse();
+
+private:
+    friend class CChatSocket;
+
+    // From the socket; ignored unless it is the current one.
+    void onConnected(CChatSocket* socket);
+    void onHandshakeComplete(CChatSocket* socket);
+    void onFrame(CChatSocket* socket, uint8_t type, const QByteArray& plain);
+    void onClosed(CChatSocket* socket);
+
+    void startAccepted();
+    void startOpened();
+    bool connectNextTarget();
+    void onConnectTimeout();
+    void onKeepAlive();
+
+    bool takePeerIdentity(const QByteArray& plain);
+    void onIdentify(uint8_t type, const QByteArray& plain);
+    void onIdentityUpdate(const QByteArray& plain);
+    void onSharesFlag(uint8_t type, const QByteArray& plain);
+    void onDataRequest(uint8_t type, const QByteArray& plain);
+    void becomeOpen();
+    void deliverQueue();
+    bool send(uint8_t type, const QByteArray& payload);
+    void startDataSession(DataSessionRequest::Kind kind, bool peerAsked,
+                          const QByteArray& transfer);
+
+    std::shared_ptr<ChatSessionShared> m_shared;
+    const SessionId m_id;
+    const bool m_opened;
+    qintptr m_descriptor = -1;
+
+    Identity m_ownIdentity;
+    // The peer as we know it: bytes 0..1597 as last received, ip = the
+    // address the connection uses.
+    Contact m_contact;
+
+    CChatSocket* m_socket = nullptr;
+    QTimer* m_connectTimer = nullptr;
+    QTimer* m_keepAliveTimer = nullptr;
+    QStringList m_targets; // opened: dns name (when set), then ip
+    int m_targetIndex = -1;
+    bool m_connected = false;
+
+    bool m_ownIdentitySent = false;
+    bool m_peerIdentified = false;
+    bool m_open = false;
+    bool m_quitting = false;
+};
