@@ -53,6 +53,8 @@ public:
     bool isBetweenFrames() const { return m_stage == Stage::Type && !m_failed; }
     bool hasFailed() const { return m_failed; }
     int droppedFrames() const { return m_dropped; }
+    // Memory held for the frame being received.
+    qsizetype bodyCapacity() const { return m_body.capacity(); }
     // The length announced by the peer that caused the error.
     uint32_t rejectedLength() const { return m_rejectedLength; }
 

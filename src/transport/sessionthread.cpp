@@ -99,6 +99,25 @@ SessionHandle startSessionThread(SessionWorker* worker, ThreadKind kind, ThreadR
     state->thread = thread;
     state->worker = worker;
 
+    // Everything the ending thread does for itself happens in one handler,
+    // connected before the registry connects its own: by the time anyone
+    // waiting for this thread wakes up, the worker is gone and the thread has
+    // unregistered, so nothing of the session runs behind the waiter's back.
+    QObject::connect(
+        thread, &QThread::finished, thread,
+        [state, worker, thread, &registry] {
+            {
+                QMutexLocker locker(&state->mutex);
+                state->worker = nullptr; // no more posting
+            }
+            delete worker; // in its own thread, after its event loop ended
+            registry.Unregister(thread);
+            QMutexLocker locker(&state->mutex);
+            state->done = true;
+            state->doneCondition.wakeAll();
+        },
+        Qt::DirectConnection);
+
     if (!registry.Register(thread, kind, [handle] { handle.end(); })) {
         qCDebug(lcTransport) << "thread of kind" << static_cast<int>(kind)
                              << "refused, the program is closing";
@@ -117,23 +136,6 @@ SessionHandle startSessionThread(SessionWorker* worker, ThreadKind kind, ThreadR
     QObject::connect(
         worker, &SessionWorker::finished, worker, [thread] { thread->quit(); },
         Qt::DirectConnection);
-
-    // The order of these handlers matters: the handle stops posting before the
-    // worker is deleted.
-    QObject::connect(
-        thread, &QThread::finished, thread,
-        [state] {
-            QMutexLocker locker(&state->mutex);
-            state->done = true;
-            state->worker = nullptr;
-            state->doneCondition.wakeAll();
-        },
-        Qt::DirectConnection);
-    QObject::connect(
-        thread, &QThread::finished, thread, [&registry, thread] { registry.Unregister(thread); },
-        Qt::DirectConnection);
-    QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater,
-                     Qt::DirectConnection);
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     QObject::connect(
         thread, &QObject::destroyed, thread,

@@ -85,9 +85,8 @@ bool ThreadRegistry::Register(QThread* thread, ThreadKind kind, EndFunction end)
     m_entries.push_back(entry);
     m_mutex.unlock();
 
-    // Connected before anyone else can connect to the new thread, so the entry
-    // learns of the end before any other finished handler runs (in particular
-    // before the worker is deleted).
+    // Handlers connected earlier (the session thread's own clean-up) run
+    // first, so a waiter wakes only when they are done.
     QObject::connect(
         thread, &QThread::finished, thread, [entry] { entry->markDone(); }, Qt::DirectConnection);
     QObject::connect(

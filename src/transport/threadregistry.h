@@ -51,7 +51,8 @@ public:
 
     // Refused (false) while closing or when the lock is not had within
     // LockTimeoutMs. The thread must not be running yet; the registry notices
-    // by itself when it finishes (QThread::finished or destruction).
+    // by itself when it finishes (QThread::finished or destruction), after
+    // the finished handlers connected before this call have run.
     bool Register(QThread* thread, ThreadKind kind, EndFunction end);
     // Ignored while closing.
     void Unregister(QThread* thread);
