@@ -2,6 +2,7 @@
 
 #include "messenger/chathistory.h"
 #include "messenger/chathost.h"
+#include "messenger/chatsessions.h"
 #include "messenger/contact.h"
 #include "messenger/identity.h"
 #include "messenger/messengerui.h"
@@ -49,7 +50,10 @@ public:
     static constexpr qsizetype QueueLimit = 10240;
 
     // ui and profileUi must outlive the controller; they may be one object.
-    MessengerController(MessengerUi* ui, ProfileUi* profileUi, QObject* parent = nullptr);
+    // Every thread the controller starts registers in registry.
+    MessengerController(MessengerUi* ui, ProfileUi* profileUi,
+                        ThreadRegistry& registry = ThreadRegistry::instance(),
+                        QObject* parent = nullptr);
     ~MessengerController() override;
 
     // --- configuration, before start() ---
@@ -85,7 +89,11 @@ public:
     const Identity& myIdentity() const { return m_own; }
     const Settings& settings() const { return m_settings; }
     WindowPositions& windowPositions() { return m_windows; }
+    // Valid after start().
     const ProfileStore& profileStore() const { return *m_store; }
+    // The chat sessions this controller started or accepted.
+    ChatSessions& chatSessions() { return *m_sessions; }
+    ThreadRegistry& threadRegistry() const { return m_registry; }
     bool isExiting() const { return m_exiting; }
     // The port the listener listens on; 0 until it listens.
     quint16 listenPort() const { return m_listenPort; }
@@ -220,11 +228,16 @@ private:
     void automaticWork(bool connectAll);
     void idleCheck();
     void leaveIdleCheck();
+    void writeWindowPositions();
     void writeFinalFiles();
+    void stopTimers();
     void clearAll();
     void finishExit();
 
     MessengerUi* m_ui;
+    ThreadRegistry& m_registry;
+    std::unique_ptr<ChatSessions> m_sessions;
+    CListenThread* m_listenerWorker = nullptr;
     ProfileUi* m_profileUi;
     std::unique_ptr<ProfileStore> m_store;
     QString m_profileFolder;

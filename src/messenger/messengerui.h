@@ -145,8 +145,9 @@ public:
     virtual void contactIdentified(Contact& contact) = 0;
     // A contact leaves the list: rows bound to it are unbound.
     virtual void contactRemoved(const Contact& contact) = 0;
-    // The contact's address changed (its record already holds the new one).
-    virtual void contactAddressChanged(const Contact& contact) = 0;
+    // The contact's address or display name changed (its record already
+    // holds the new one): rows show "name (address)" anew.
+    virtual void contactNameOrAddressChanged(const Contact& contact) = 0;
     // The contact's screen name changed from oldName (its record already
     // holds the new one): rows show the new name, and the autosave folder
     // follows when autosave subfolders are on.

@@ -1,0 +1,1189 @@
+#include "messengercontroller.h"
+
+#include "messenger/chatlines.h"
+#include "messenger/rtfreader.h"
+#include "profile/profilefolder.h"
+#include "transport/listenthread.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcMessenger, "zephlink.messenger")
+
+namespace {
+
+const QString OnlineSound = QStringLiteral("online.wav");
+const QString MessageSound = QStringLiteral("msg.wav");
+const QString IdleMessage = QStringLiteral("Idle");
+const QString TypingWord = QStringLiteral("typing");
+
+uint32_t now()
+{
+    return static_cast<uint32_t>(QDateTime::currentSecsSinceEpoch());
+}
+
+// A document's text for a pane line, without its final line breaks.
+QString plainText(const QByteArray& rtf)
+{
+    QString t = RtfToPlainText(rtf);
+    while (t.endsWith(QLatin1Char('\n')))
+        t.chop(1);
+    return t;
+}
+
+} // namespace
+
+struct MessengerController::Entry
+{
+    std::unique_ptr<Contact> contact;
+    ChatHistory history;
+    QString status; // the chat window's status line
+};
+
+MessengerController::MessengerController(MessengerUi* ui, ProfileUi* profileUi,
+                                         ThreadRegistry& registry, QObject* parent)
+    : QObject(parent), m_ui(ui), m_registry(registry),
+      m_sessions(std::make_unique<ChatSessions>(*this, registry)), m_profileUi(profileUi)
+{
+    Q_ASSERT(ui);
+    m_settings = Settings::defaults();
+    m_own = DefaultIdentity();
+}
+
+MessengerController::~MessengerController()
+{
+    // Sessions must not report into a controller that is going away.
+    m_sessions.reset();
+    if (m_listener.isRunning())
+        m_listener.end();
+}
+
+// --- configuration ---
+
+void MessengerController::setProfileFolder(const QString& folder)
+{
+    m_profileFolder = folder;
+}
+
+void MessengerController::setMinimizedStart(bool on)
+{
+    m_minimizedStart = on;
+}
+
+void MessengerController::setTimings(const ControllerTimings& timings)
+{
+    m_timings = timings;
+}
+
+void MessengerController::setListenAddress(const QHostAddress& address)
+{
+    m_listenAddress = address;
+}
+
+void MessengerController::setPortOverride(int port)
+{
+    m_portOverride = port;
+}
+
+void MessengerController::setIdleSource(IdleSource* source)
+{
+    m_idleSource = source;
+}
+
+void MessengerController::setContactHooks(ContactHooks* hooks)
+{
+    m_hooks = hooks;
+}
+
+void MessengerController::setListenerSetup(std::function<void(CListenThread&)> setup)
+{
+    m_listenerSetup = std::move(setup);
+}
+
+void MessengerController::setLoadTransfersHook(std::function<void(const QList<Contact*>&)> hook)
+{
+    m_loadTransfers = std::move(hook);
+}
+
+void MessengerController::setSaveTransfersHook(std::function<void()> hook)
+{
+    m_saveTransfers = std::move(hook);
+}
+
+void MessengerController::setUpdateCheckHook(std::function<void()> hook)
+{
+    m_updateCheck = std::move(hook);
+}
+
+void MessengerController::setRouterStartupHook(std::function<void()> hook)
+{
+    m_routerStartup = std::move(hook);
+}
+
+// --- start-up ---
+
+void MessengerController::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+
+    // Defaults, then the profile over them.
+    ProfileData data = ProfileData::withDefaults();
+    m_store = std::make_unique<ProfileStore>(
+        m_profileFolder.isEmpty() ? ProfileFolder() : m_profileFolder, m_profileUi);
+    m_store->loadAll(data, [this](const QList<Contact>& loaded) {
+        // The contacts are in the list before the transfers bind to them.
+        for (const Contact& c : loaded)
+            addEntry(std::make_unique<Contact>(c));
+        if (m_loadTransfers)
+            m_loadTransfers(contacts());
+    });
+    m_settings = data.settings;
+    m_own = data.ownIdentity;
+    m_windows = data.windows;
+    if (m_entries.size() != size_t(data.contacts.size())) {
+        // Loaded without the transfers step; the list is what the file held.
+        for (const auto& e : m_entries)
+            m_ui->contactRemoving(*e->contact);
+        m_entries.clear();
+        for (const Contact& c : data.contacts)
+            addEntry(std::make_unique<Contact>(c));
+    }
+    // Queues and chat-window rectangles arrived after the contacts were read.
+    for (qsizetype i = 0; i < data.contacts.size(); ++i)
+        *m_entries[size_t(i)]->contact = data.contacts[i];
+    m_mainHistory.setRtf(data.mainPaneRtf);
+    for (qsizetype i = 0; i < data.histories.size() && size_t(i) < m_entries.size(); ++i)
+        m_entries[size_t(i)]->history.setRtf(data.histories[i]);
+    if (m_portOverride >= 0 && m_portOverride <= 65535 && m_own.port != m_portOverride) {
+        m_own.port = m_portOverride;
+        if (m_portOverride != 0)
+            m_store->writeMyInfo(m_own);
+    }
+    m_ui->contactListChanged();
+
+    SetMyStatus(StatusOnline);
+
+    auto* listener = new CListenThread(quint16(std::clamp(m_own.port, 0, 65535)), m_registry);
+    listener->setListenAddress(m_listenAddress);
+    listener->setDefaultSessionKey(m_own.key.bytes());
+    listener->setSessionFactory(ConnectionHello::Chat, m_sessions->acceptedSessionFactory());
+    if (m_listenerSetup)
+        m_listenerSetup(*listener);
+    connect(listener, &CListenThread::notice, this, &MessengerController::listenerNotice);
+    connect(listener, &CListenThread::listening, this, [this](quint16 port) {
+        m_listenPort = port;
+        if (m_portOverride == 0 && m_own.port != port) {
+            // A free port was picked: peers must learn it.
+            m_own.port = port;
+            m_store->writeMyInfo(m_own);
+            BroadcastIdentity();
+        }
+        emit listening(port);
+    });
+    m_listenerWorker = listener;
+    m_listener = startSessionThread(listener, ThreadKind::Listener, m_registry);
+    if (!m_listener.isValid())
+        m_listenerWorker = nullptr;
+
+    if (m_minimizedStart) {
+        m_startupTimer = new QTimer(this);
+        m_startupTimer->setSingleShot(true);
+        connect(m_startupTimer, &QTimer::timeout, this, [this] { automaticWork(true); });
+        m_startupTimer->start(m_timings.startupDelayMs);
+    } else {
+        automaticWork(Settings::on(m_settings.connectAllOnStartup));
+    }
+
+    m_idleSample = m_idleSource ? m_idleSource->cursorPosition() : QPoint();
+    m_idleTimer = new QTimer(this);
+    connect(m_idleTimer, &QTimer::timeout, this, &MessengerController::idleCheck);
+    m_idleTimer->start(m_timings.idleCheckMs);
+    m_leaveIdleTimer = new QTimer(this);
+    connect(m_leaveIdleTimer, &QTimer::timeout, this, &MessengerController::leaveIdleCheck);
+    m_leaveIdleTimer->start(m_timings.leaveIdleMs);
+    m_dailyTimer = new QTimer(this);
+    connect(m_dailyTimer, &QTimer::timeout, this, [this] {
+        if (Settings::on(m_settings.autoUpdate) && m_updateCheck)
+            m_updateCheck();
+    });
+    m_dailyTimer->start(m_timings.dailyMs);
+}
+
+void MessengerController::automaticWork(bool connectAll)
+{
+    if (m_exiting)
+        return;
+    if (connectAll)
+        ConnectAll();
+    if (Settings::on(m_settings.autoUpdate) && m_updateCheck)
+        m_updateCheck();
+    if (m_routerStartup)
+        m_routerStartup();
+}
+
+void MessengerController::idleCheck()
+{
+    if (m_exiting)
+        return;
+    if (m_idleSource) {
+        const QPoint pos = m_idleSource->cursorPosition();
+        if (Settings::on(m_settings.idleAway) && pos == m_idleSample &&
+            m_own.awayMessage.text() != IdleMessage) {
+            m_own.awayMessage.setText(IdleMessage);
+            SetMyStatus(StatusAwayMessage);
+        }
+        m_idleSample = pos;
+    }
+    if (Settings::on(m_settings.dynamicIp))
+        ConnectAll();
+}
+
+void MessengerController::leaveIdleCheck()
+{
+    if (m_exiting || !m_idleSource || !Settings::on(m_settings.idleAway))
+        return;
+    const QPoint pos = m_idleSource->cursorPosition();
+    if (pos != m_idleSample && m_own.awayMessage.text() == IdleMessage) {
+        m_own.awayMessage.clear();
+        m_idleSample = pos;
+        SetMyStatus(StatusOnline);
+    }
+}
+
+void MessengerController::listenerNotice(int code, int argument)
+{
+    const QString t = ListenNotice::text(code, argument);
+    if (t.isEmpty())
+        return;
+    m_ui->messageBox(ListenNotice::icon(code) == ListenNotice::Icon::Error
+                         ? MessengerUi::Icon::Error
+                         : MessengerUi::Icon::Warning,
+                     ListenNotice::caption(code), t);
+}
+
+// --- contact list ---
+
+MessengerController::Entry* MessengerController::entryOf(const Contact& contact) const
+{
+    for (const auto& e : m_entries) {
+        if (e->contact.get() == &contact)
+            return e.get();
+    }
+    return nullptr;
+}
+
+void MessengerController::addEntry(std::unique_ptr<Contact> contact)
+{
+    auto entry = std::make_unique<Entry>();
+    entry->contact = std::move(contact);
+    const Contact& c = *entry->contact;
+    m_entries.push_back(std::move(entry));
+    m_ui->contactAdded(c);
+}
+
+void MessengerController::removeContact(Contact& contact)
+{
+    const auto it = std::find_if(m_entries.begin(), m_entries.end(),
+                                 [&](const auto& e) { return e->contact.get() == &contact; });
+    if (it == m_entries.end())
+        return;
+    if (m_hooks)
+        m_hooks->contactRemoved(contact);
+    m_ui->contactRemoving(contact);
+    const bool wasTyping = contact.typing != 0;
+    m_entries.erase(it);
+    if (wasTyping)
+        refreshTypingLine();
+    m_ui->contactListChanged();
+}
+
+Contact* MessengerController::contactAt(int row) const
+{
+    if (row < 0 || size_t(row) >= m_entries.size())
+        return nullptr;
+    return m_entries[size_t(row)]->contact.get();
+}
+
+QList<Contact*> MessengerController::contacts() const
+{
+    QList<Contact*> list;
+    list.reserve(qsizetype(m_entries.size()));
+    for (const auto& e : m_entries)
+        list.append(e->contact.get());
+    return list;
+}
+
+int MessengerController::rowOf(const Contact* contact) const
+{
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i]->contact.get() == contact)
+            return int(i);
+    }
+    return -1;
+}
+
+Contact* MessengerController::findContact(const QByteArray& uid) const
+{
+    for (const auto& e : m_entries) {
+        if (e->contact->uid.bytes() == uid)
+            return e->contact.get();
+    }
+    return nullptr;
+}
+
+Contact* MessengerController::findContactBySession(SessionId session) const
+{
+    if (session == 0)
+        return nullptr;
+    for (const auto& e : m_entries) {
+        if (e->contact->sessionThread == session)
+            return e->contact.get();
+    }
+    return nullptr;
+}
+
+ChatHistory& MessengerController::history(const Contact& contact)
+{
+    Entry* e = entryOf(contact);
+    Q_ASSERT(e);
+    return e->history;
+}
+
+QString MessengerController::chatStatusText(const Contact& contact) const
+{
+    const Entry* e = entryOf(contact);
+    return e ? e->status : QString();
+}
+
+void MessengerController::emitEvent(const QString& text)
+{
+    qCDebug(lcMessenger) << "event:" << text;
+    m_ui->eventLine(text);
+}
+
+void MessengerController::setMainStatus(const QString& text)
+{
+    m_mainStatus = text;
+    m_ui->mainStatusChanged(text);
+}
+
+void MessengerController::setChatStatus(Contact& contact, const QString& text)
+{
+    Entry* e = entryOf(contact);
+    if (!e)
+        return;
+    e->status = text;
+    m_ui->chatStatusChanged(contact, text);
+}
+
+void MessengerController::refreshContact(const Contact& contact)
+{
+    m_ui->contactChanged(contact);
+}
+
+// --- commands ---
+
+void MessengerController::startSession(const Contact& contact, const Identity& own)
+{
+    if (m_sessions->startOpened(own, CopyContact(contact, false)) == 0)
+        qCDebug(lcMessenger) << "no session started: the program is closing";
+}
+
+void MessengerController::Connect(Contact& contact)
+{
+    emitEvent(QStringLiteral("Trying to connect to: %1:%2...")
+                  .arg(DisplayName(contact))
+                  .arg(contact.port));
+    if (contact.sessionThread != 0)
+        return;
+    contact.blocked = 0;
+    contact.status = StatusOffline;
+    refreshContact(contact);
+    startSession(contact, m_own);
+}
+
+void MessengerController::ConnectAll()
+{
+    if (m_entries.empty()) {
+        emitEvent(QStringLiteral("You have no contacts"));
+        return;
+    }
+    emitEvent(QStringLiteral("Trying to connect to all contacts..."));
+    int started = 0;
+    for (const auto& e : m_entries) {
+        Contact& c = *e->contact;
+        if (c.blocked != 0 || c.sessionThread != 0)
+            continue;
+        c.status = StatusOffline;
+        startSession(c, m_own);
+        ++started;
+    }
+    if (started == 0)
+        emitEvent(QStringLiteral("No offline contacts to connect to"));
+    else
+        m_ui->contactListChanged();
+}
+
+void MessengerController::AddContact(const QString& host, int port, const QByteArray& password,
+                                     const QByteArray& key)
+{
+    Contact c = NewContact();
+    c.ip.setText(host);
+    c.port = port;
+    c.password.set(password);
+    if (!key.isEmpty())
+        c.key.set(key);
+    emitEvent(QStringLiteral("Trying to connect to: %1:%2...").arg(c.ip.text()).arg(c.port));
+    // The peer checks the password it receives against its own.
+    Identity own = m_own;
+    own.password.set(password);
+    startSession(c, own);
+}
+
+void MessengerController::Disconnect(Contact& contact)
+{
+    if (contact.sessionThread != 0)
+        m_sessions->end(contact.sessionThread, EndReason::Disconnect);
+}
+
+void MessengerController::Block(Contact& contact)
+{
+    // With a session the rest happens when it has ended.
+    if (contact.sessionThread != 0 && m_sessions->end(contact.sessionThread, EndReason::Block))
+        return;
+    contact.status = StatusBlocked;
+    contact.blocked = 1;
+    refreshContact(contact);
+}
+
+void MessengerController::Unblock(Contact& contact)
+{
+    if (contact.blocked == 0 && contact.status != StatusBlocked)
+        return;
+    contact.status = StatusOffline;
+    contact.blocked = 0;
+    refreshContact(contact);
+}
+
+bool MessengerController::Delete(Contact* contact, bool confirm)
+{
+    if (!contact || !entryOf(*contact)) {
+        m_ui->messageBox(MessengerUi::Icon::Warning, QStringLiteral("No Selection"),
+                         QStringLiteral("No contact selected to delete."));
+        return false;
+    }
+    if (confirm) {
+        const QString where = contact->dns.isEmpty() ? contact->ip.text() : contact->dns.text();
+        if (!m_ui->askYesNo(QStringLiteral("Delete Contact?"),
+                            QStringLiteral("Are you sure you want to delete:\n%1 (%2)")
+                                .arg(DisplayName(*contact), where)))
+            return false;
+    }
+    // With a session the row goes when the session reports its end.
+    if (contact->sessionThread != 0 && m_sessions->end(contact->sessionThread, EndReason::Delete))
+        return true;
+    removeContact(*contact);
+    return true;
+}
+
+QString MessengerController::myStatusLabel(int status, const QString& awayMessage)
+{
+    switch (status) {
+    case StatusOnline:
+        return QStringLiteral("My Status: Online");
+    case StatusAway:
+        return QStringLiteral("My Status: Away");
+    case StatusAwayMessage:
+        return QStringLiteral("My Status: %1").arg(awayMessage);
+    case StatusOffline:
+        return QStringLiteral("My Status: Offline");
+    default:
+        return QString();
+    }
+}
+
+void MessengerController::SetMyStatus(int status)
+{
+    if (status < StatusOnline || status > StatusOffline)
+        return;
+    m_own.status = status;
+    QList<StatusLabelColor> colors;
+    switch (status) {
+    case StatusOnline:
+        colors = {{0, 255, 0}, {0, 50, 0}, {0, 175, 0}};
+        break;
+    case StatusAway:
+    case StatusAwayMessage:
+        colors = {{75, 75, 75}, {175, 175, 0}, {255, 255, 0}};
+        break;
+    default:
+        colors = {{255, 0, 0}, {50, 0, 0}, {165, 0, 0}};
+        break;
+    }
+    m_ui->myStatusChanged(status, myStatusLabel(status, m_own.awayMessage.text()), colors);
+    BroadcastIdentity();
+}
+
+void MessengerController::PromptAwayMessage()
+{
+    const std::optional<QString> answer =
+        m_ui->askText(QStringLiteral("Set Away Message"),
+                      QStringLiteral("\nType a short away message."), m_own.awayMessage.text());
+    if (answer)
+        SetAwayMessage(*answer);
+}
+
+void MessengerController::SetAwayMessage(const QString& text)
+{
+    m_own.awayMessage.setText(text);
+    SetMyStatus(m_own.awayMessage.isEmpty() ? StatusAway : StatusAwayMessage);
+}
+
+void MessengerController::PromptScreenName()
+{
+    const std::optional<QString> answer = m_ui->askText(
+        ProfileStore::screenNameTitle(), ProfileStore::screenNamePrompt(), m_own.name.text());
+    if (answer)
+        SetScreenName(*answer);
+}
+
+bool MessengerController::SetScreenName(const QString& name)
+{
+    if (name.isEmpty())
+        return false;
+    m_own.name.setText(name);
+    if (m_store)
+        m_store->writeMyInfo(m_own);
+    BroadcastIdentity();
+    return true;
+}
+
+void MessengerController::SetAlias(Contact& contact, const QString& alias)
+{
+    contact.alias.setText(alias);
+    if (m_hooks)
+        m_hooks->contactNameOrAddressChanged(contact);
+    refreshContact(contact);
+}
+
+void MessengerController::BroadcastIdentity()
+{
+    for (const auto& e : m_entries) {
+        if (e->contact->sessionThread != 0)
+            m_sessions->postOwnIdentity(e->contact->sessionThread, m_own);
+    }
+}
+
+void MessengerController::BroadcastSharesFlag()
+{
+    for (const auto& e : m_entries) {
+        if (e->contact->sessionThread != 0)
+            m_sessions->postSharesFlag(e->contact->sessionThread, sharesFlagFor(*e->contact));
+    }
+}
+
+bool MessengerController::generalSharing() const
+{
+    return Settings::on(m_settings.sharingEnabled) && !m_settings.sharedPaths.isEmpty();
+}
+
+int MessengerController::sharesFlagFor(const Contact& contact) const
+{
+    return Settings::on(m_settings.sharingEnabled) &&
+                   (!contact.shares.isEmpty() || !m_settings.sharedPaths.isEmpty())
+               ? 1
+               : 0;
+}
+
+void MessengerController::ApplyOptions(const Settings& settings, const Identity& own)
+{
+    const bool sharingBefore = generalSharing();
+    m_settings = settings;
+    const int32_t status = m_own.status;
+    const auto uid = m_own.uid;
+    m_own = own;
+    // Presence and uid are not options.
+    m_own.status = status;
+    m_own.uid = uid;
+    if (m_listenerWorker && m_own.port >= 0 && m_own.port <= 65535) {
+        CListenThread* listener = m_listenerWorker;
+        const quint16 port = quint16(m_own.port);
+        m_listener.post([listener, port] { listener->changePort(port); });
+    }
+    if (m_store) {
+        m_store->writeSettings(m_settings);
+        m_store->writeMyInfo(m_own);
+    }
+    BroadcastIdentity();
+    if (generalSharing() != sharingBefore)
+        BroadcastSharesFlag();
+}
+
+// --- identification and session reports ---
+
+Identity MessengerController::ownIdentity()
+{
+    return m_own;
+}
+
+void MessengerController::announceOnline(const Contact& contact)
+{
+    if (contact.status != StatusOnline)
+        return;
+    if (Settings::on(m_settings.animateMessage))
+        m_ui->popup(DisplayName(contact), QStringLiteral("Is Online"), contact.uid.bytes());
+    if (Settings::on(m_settings.soundMessage))
+        m_ui->playSound(OnlineSound);
+}
+
+void MessengerController::renameStep(Contact& contact, const QString& oldName)
+{
+    if (m_hooks)
+        m_hooks->contactRenamed(contact, oldName);
+}
+
+bool MessengerController::peerIdentified(SessionId session, const Contact& sc, bool opened)
+{
+    if (!opened && sc.uid == m_own.uid) {
+        emitEvent(QStringLiteral("You cannot connect to yourself"));
+        return false;
+    }
+    Contact* known = nullptr;
+    for (const auto& e : m_entries) {
+        Contact& c = *e->contact;
+        if (c.sessionThread == session)
+            return false;
+        if (c.uid == sc.uid && !sc.uid.isEmpty()) {
+            known = &c;
+            break;
+        }
+    }
+
+    if (known) {
+        Contact& c = *known;
+        if (c.sessionThread != 0) {
+            if (opened)
+                emitEvent(QStringLiteral("Connection Canceled: UID of %1 matches %2 (%3)")
+                              .arg(sc.ip.text(), c.name.text(), c.ip.text()));
+            return false;
+        }
+        if (!opened && c.blocked != 0)
+            return false;
+
+        c.sessionThread = session;
+        const bool addressChanged = sc.ip != c.ip;
+        const QString oldName = c.name.text();
+        bool renamed = false;
+        QString line;
+        if (sc.alias.isEmpty() && sc.name != c.name) {
+            renamed = true;
+            line = QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
+                       .arg(oldName, sc.name.text(), StatusText(sc));
+        }
+        CopyIdentity(sc, c);
+        if (line.isEmpty())
+            line = QStringLiteral("%1 (%2) is %3").arg(DisplayName(c), c.ip.text(), StatusText(c));
+        if (addressChanged && m_hooks)
+            m_hooks->contactNameOrAddressChanged(c);
+        if (renamed)
+            renameStep(c, oldName);
+        c.connectTime = now();
+        emitEvent(line);
+        m_ui->contactListChanged();
+        refreshContact(c);
+        announceOnline(c);
+        return true;
+    }
+
+    if (!opened && Settings::on(m_settings.requirePassword) && sc.password != m_own.password)
+        return false;
+
+    auto contact = std::make_unique<Contact>(sc);
+    contact->sessionThread = session;
+    contact->typing = 0;
+    contact->connectTime = now();
+    Contact& c = *contact;
+    addEntry(std::move(contact));
+    if (m_hooks)
+        m_hooks->contactIdentified(c);
+    emitEvent(
+        QStringLiteral("New Contact %1 (%2) is %3").arg(c.name.text(), c.ip.text(), StatusText(c)));
+    announceOnline(c);
+    m_ui->contactListChanged();
+    return true;
+}
+
+void MessengerController::identityUpdated(SessionId session, const Contact& sc)
+{
+    Contact* found = findContactBySession(session);
+    if (!found)
+        return;
+    Contact& c = *found;
+    QString line;
+    bool renamed = false;
+    const QString oldName = c.name.text();
+    if (sc.alias.isEmpty() && sc.name != c.name) {
+        renamed = true;
+        line = QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
+                   .arg(oldName, sc.name.text(), StatusText(sc));
+    } else if (sc.status != c.status ||
+               (sc.status == StatusAwayMessage && sc.awayMessage != c.awayMessage)) {
+        Contact shown = c;
+        CopyIdentity(sc, shown);
+        line = QStringLiteral("%1 (%2) is %3")
+                   .arg(DisplayName(shown), shown.ip.text(), StatusText(shown));
+    }
+    const bool cameOnline = sc.status != c.status && sc.status == StatusOnline;
+    const bool addressChanged = sc.ip != c.ip;
+    CopyIdentity(sc, c);
+    if (renamed)
+        renameStep(c, oldName);
+    else if (addressChanged && m_hooks)
+        m_hooks->contactNameOrAddressChanged(c);
+    if (cameOnline)
+        announceOnline(c);
+    if (!line.isEmpty())
+        emitEvent(line);
+    m_ui->contactListChanged();
+    refreshContact(c);
+}
+
+int MessengerController::ownSharesFlag(SessionId session)
+{
+    if (const Contact* c = findContactBySession(session))
+        return sharesFlagFor(*c);
+    return generalSharing() ? 1 : 0;
+}
+
+void MessengerController::peerSharesFlag(SessionId session, int flag)
+{
+    if (Contact* c = findContactBySession(session)) {
+        c->peerShares = flag;
+        refreshContact(*c);
+    }
+}
+
+QByteArray MessengerController::takeQueue(SessionId session)
+{
+    Contact* c = findContactBySession(session);
+    return c ? TakeQueue(*c) : QByteArray();
+}
+
+void MessengerController::messageReceived(SessionId session, const QByteArray& rtf)
+{
+    if (Contact* c = findContactBySession(session)) {
+        appendPeerLine(*c, false, rtf);
+        noticeMessage(*c, false);
+    }
+}
+
+void MessengerController::queueReceived(SessionId session, const QByteArray& rtf)
+{
+    if (Contact* c = findContactBySession(session)) {
+        appendPeerLine(*c, true, rtf);
+        noticeMessage(*c, true);
+    }
+}
+
+void MessengerController::typingReceived(SessionId session, int flag)
+{
+    Contact* found = findContactBySession(session);
+    if (!found)
+        return;
+    Contact& c = *found;
+    c.typing = flag;
+    if (flag != 0)
+        setChatStatus(c, QStringLiteral(" %1 is typing a message").arg(DisplayName(c)));
+    else if (chatStatusText(c).contains(TypingWord))
+        setChatStatus(c, QString());
+    refreshTypingLine();
+    m_ui->typingChanged(c, flag != 0);
+}
+
+void MessengerController::refreshTypingLine()
+{
+    QStringList names;
+    for (const auto& e : m_entries) {
+        if (e->contact->typing != 0)
+            names.append(DisplayName(*e->contact));
+    }
+    if (!names.isEmpty())
+        setMainStatus(QStringLiteral(" %1 is typing a message").arg(names.join(QLatin1Char(','))));
+    else if (m_mainStatus.contains(TypingWord))
+        setMainStatus(QString());
+}
+
+void MessengerController::sessionEnded(SessionId session, const Contact& sc, EndReason reason,
+                                       bool opened)
+{
+    if (sc.uid == m_own.uid)
+        return;
+    Contact* found = nullptr;
+    for (const auto& e : m_entries) {
+        Contact& c = *e->contact;
+        if ((session != 0 && c.sessionThread == session) ||
+            (!sc.uid.isEmpty() && c.uid == sc.uid)) {
+            found = &c;
+            break;
+        }
+    }
+
+    if (found && session != 0 && found->sessionThread == session) {
+        Contact& c = *found;
+        if (c.typing != 0) {
+            c.typing = 0;
+            if (chatStatusText(c).contains(TypingWord))
+                setChatStatus(c, QString());
+            refreshTypingLine();
+            m_ui->typingChanged(c, false);
+        }
+        switch (reason) {
+        case EndReason::Block:
+            emitEvent(QStringLiteral("%1 (%2) is now Blocked").arg(DisplayName(c), c.ip.text()));
+            c.blocked = 1;
+            c.status = StatusBlocked;
+            break;
+        case EndReason::Delete:
+            emitEvent(QStringLiteral("%1 (%2) has been Deleted").arg(DisplayName(c), c.ip.text()));
+            removeContact(c);
+            return;
+        default:
+            emitEvent(QStringLiteral("%1 (%2) has Disconnected").arg(DisplayName(c), c.ip.text()));
+            c.status = StatusOffline;
+            break;
+        }
+        c.disconnectTime = now();
+        c.sessionThread = 0;
+        c.peerShares = 0;
+        m_ui->contactListChanged();
+        refreshContact(c);
+        return;
+    }
+
+    if (found) {
+        if (opened) {
+            emitEvent(QStringLiteral("Failed to connect to: %1:%2")
+                          .arg(DisplayName(*found))
+                          .arg(found->port));
+            if (found->sessionThread == 0 && found->status != StatusBlocked) {
+                found->status = StatusOffline;
+                refreshContact(*found);
+            }
+        }
+        return;
+    }
+    if (opened)
+        emitEvent(QStringLiteral("Failed to connect to: %1:%2").arg(sc.ip.text()).arg(sc.port));
+}
+
+// --- messages ---
+
+bool MessengerController::canTakeMessage(const Contact& contact)
+{
+    return contact.sessionThread != 0 && contact.status != StatusOffline;
+}
+
+bool MessengerController::postMessage(Contact& contact, const QByteArray& rtf)
+{
+    return canTakeMessage(contact) && m_sessions->postMessage(contact.sessionThread, rtf);
+}
+
+bool MessengerController::QueueMessage(Contact& contact, const QByteArray& rtf)
+{
+    if (contact.queue.size() >= QueueLimit)
+        return false;
+    contact.queue +=
+        ChatLines::QueuedPiece(ChatLines::TimeStamp(QDateTime::currentDateTime()), rtf);
+    return true;
+}
+
+QByteArray MessengerController::TakeQueue(Contact& contact)
+{
+    return std::exchange(contact.queue, QByteArray());
+}
+
+bool MessengerController::ClearQueue(Contact& contact, bool confirm)
+{
+    if (confirm &&
+        !m_ui->askYesNo(
+            QStringLiteral("Are you sure?"),
+            QStringLiteral(
+                "Are you sure you want to clear all the queued messages for this contact?")))
+        return false;
+    contact.queue.clear();
+    refreshContact(contact);
+    return true;
+}
+
+QList<QByteArray> MessengerController::queueDocuments(const Contact& contact)
+{
+    return ChatLines::SplitQueueDocuments(contact.queue);
+}
+
+void MessengerController::ShowQueue(Contact& contact)
+{
+    m_ui->showQueueViewer(QStringLiteral("Offline Message Queue for %1").arg(DisplayName(contact)),
+                          queueDocuments(contact));
+}
+
+void MessengerController::appendOwnLine(const Contact* pane, bool queued, const QString& recipients,
+                                        const QByteArray& rtf)
+{
+    ChatHistory& h = pane ? history(*pane) : m_mainHistory;
+    const QString sender = m_own.name.text();
+    if (queued)
+        h.AppendQueuedOwnLine(sender, recipients, rtf);
+    else
+        h.AppendOwnLine(sender, recipients, rtf);
+    PaneLine line;
+    line.kind = queued ? PaneLine::QueuedOwn : PaneLine::Own;
+    line.sender = sender;
+    line.recipients = recipients;
+    line.documents.append(plainText(rtf));
+    m_ui->lineAppended(pane, line);
+}
+
+void MessengerController::appendPeerLine(Contact& contact, bool queue, const QByteArray& rtf)
+{
+    const QString sender = DisplayName(contact);
+    PaneLine line;
+    line.kind = queue ? PaneLine::QueuedPeer : PaneLine::Peer;
+    line.sender = sender;
+    if (queue) {
+        for (const QByteArray& document : ChatLines::SplitQueueDocuments(rtf))
+            line.documents.append(plainText(document));
+    } else {
+        line.documents.append(plainText(rtf));
+    }
+    for (ChatHistory* h : {&m_mainHistory, &history(contact)}) {
+        if (queue)
+            h->AppendQueuedPeerLines(sender, rtf);
+        else
+            h->AppendPeerLine(sender, rtf);
+    }
+    m_ui->lineAppended(nullptr, line);
+    m_ui->lineAppended(&contact, line);
+}
+
+void MessengerController::noticeMessage(Contact& contact, bool queue)
+{
+    const bool flash = Settings::on(m_settings.flashOnMessage);
+    bool chatVisible = m_ui->isChatWindowVisible(contact);
+    if (Settings::on(m_settings.autoPopupChat) && !m_ui->isMainWindowVisible()) {
+        if (!chatVisible)
+            m_ui->showChatWindowInactive(contact);
+        chatVisible = true;
+    }
+    if (chatVisible) {
+        if (flash && !m_ui->isChatWindowForeground(contact))
+            m_ui->flashChatWindow(contact);
+    } else {
+        if (!m_ui->isMainWindowVisible())
+            m_ui->showMainWindowInactive();
+        if (flash && !m_ui->isMainWindowForeground())
+            m_ui->flashMainWindow();
+    }
+    if (!m_ui->isMainWindowForeground() && !m_ui->isChatWindowForeground(contact)) {
+        if (Settings::on(m_settings.soundMessage))
+            m_ui->playSound(MessageSound);
+        if (Settings::on(m_settings.animateMessage))
+            m_ui->popup(DisplayName(contact),
+                        queue ? QStringLiteral("Sent a Queued Message")
+                              : QStringLiteral("Sent a Message"),
+                        contact.uid.bytes());
+    }
+}
+
+MessengerController::SendResult MessengerController::SendFromMain(const QList<Contact*>& selected,
+                                                                  const QByteArray& rtf)
+{
+    SendResult result;
+    QList<Contact*> targets;
+    for (const auto& e : m_entries) {
+        if (selected.contains(e->contact.get()))
+            targets.append(e->contact.get());
+    }
+    if (targets.isEmpty()) {
+        setMainStatus(QStringLiteral(" No contact selected.\n"));
+        return result;
+    }
+    if (RtfToPlainText(rtf).isEmpty()) {
+        setMainStatus(QStringLiteral(" No message to send.\n"));
+        return result;
+    }
+    for (Contact* c : targets) {
+        const QString name = DisplayName(*c);
+        if (postMessage(*c, rtf)) {
+            result.sent.append(name);
+            appendOwnLine(c, false, name, rtf);
+        } else if (QueueMessage(*c, rtf)) {
+            result.sent.append(name);
+            result.queued = true;
+            appendOwnLine(c, true, name, rtf);
+        } else {
+            result.failed.append(name);
+        }
+    }
+    if (!result.sent.isEmpty()) {
+        appendOwnLine(nullptr, result.queued, result.sent.join(QStringLiteral(", ")), rtf);
+        result.clearInput = true;
+    }
+    if (!m_mainStatus.contains(TypingWord)) {
+        setMainStatus(result.failed.isEmpty() ? QString()
+                                              : QStringLiteral(" Failed (Queue Full): ") +
+                                                    result.failed.join(QStringLiteral(", ")));
+    }
+    return result;
+}
+
+bool MessengerController::SendFromChatWindow(Contact& contact, const QByteArray& rtf)
+{
+    if (!entryOf(contact))
+        return false;
+    if (RtfToPlainText(rtf).isEmpty()) {
+        setChatStatus(contact, QStringLiteral(" No message to send.\n"));
+        return false;
+    }
+    const QString name = DisplayName(contact);
+    if (postMessage(contact, rtf)) {
+        appendOwnLine(&contact, false, name, rtf);
+        appendOwnLine(nullptr, false, name, rtf);
+        if (!chatStatusText(contact).contains(TypingWord))
+            setChatStatus(contact, QString());
+        return true;
+    }
+    if (QueueMessage(contact, rtf)) {
+        appendOwnLine(nullptr, true, name, rtf);
+        appendOwnLine(&contact, true, name, rtf);
+        return true;
+    }
+    if (!chatStatusText(contact).contains(TypingWord))
+        setChatStatus(contact, QStringLiteral(" Failed to send message (Queue Full)."));
+    return false;
+}
+
+void MessengerController::MainInputTyping(int flag, const QList<Contact*>& selected)
+{
+    for (const auto& e : m_entries) {
+        const Contact& c = *e->contact;
+        if (c.sessionThread == 0)
+            continue;
+        if (!selected.contains(&c))
+            m_sessions->postTyping(c.sessionThread, 0);
+        else if (flag == 0 || c.status != StatusOffline)
+            m_sessions->postTyping(c.sessionThread, flag);
+    }
+}
+
+void MessengerController::ChatInputTyping(Contact& contact, int flag)
+{
+    // A peer that shows itself Offline hears of no typing.
+    if (contact.sessionThread != 0 && (flag == 0 || contact.status != StatusOffline))
+        m_sessions->postTyping(contact.sessionThread, flag);
+}
+
+void MessengerController::Talk(const QByteArray& uid)
+{
+    Contact* c = findContact(uid);
+    if (!c)
+        return;
+    if ((Settings::on(m_settings.autoPopupChat) && !m_ui->isMainWindowVisible()) ||
+        m_ui->selectedContactCount() > 1 || m_ui->isChatWindowVisible(*c))
+        m_ui->showChatWindowAndFocus(*c);
+    else
+        m_ui->focusContactInMainWindow(*c);
+}
+
+// --- exit ---
+
+void MessengerController::writeWindowPositions()
+{
+    QList<Contact*> list = contacts();
+    m_ui->refreshWindowPositions(m_windows, list);
+    QList<Contact> copies;
+    for (const Contact* c : list)
+        copies.append(*c);
+    m_store->writeWindowPos(m_windows, copies);
+}
+
+void MessengerController::writeFinalFiles()
+{
+    if (!m_store)
+        return;
+    QList<Contact> copies;
+    QList<QByteArray> histories;
+    for (const auto& e : m_entries) {
+        copies.append(*e->contact);
+        histories.append(e->history.GetRtf());
+    }
+    m_store->writeContacts(copies);
+    m_store->writeMessages(m_mainHistory.GetRtf(), histories);
+    m_store->writeQueMsgs(copies);
+}
+
+void MessengerController::stopTimers()
+{
+    for (QTimer* t : {m_startupTimer, m_idleTimer, m_leaveIdleTimer, m_dailyTimer}) {
+        if (t)
+            t->stop();
+    }
+}
+
+void MessengerController::Exit()
+{
+    if (m_exiting)
+        return;
+    m_exiting = true;
+    stopTimers();
+    if (m_store)
+        writeWindowPositions();
+    m_ui->hideWindows();
+    m_listener.end();
+    if (m_saveTransfers)
+        m_saveTransfers();
+    // Ending sessions report to this thread while the registry waits for
+    // them, so the waiting happens elsewhere.
+    m_registry.shutdownAllAsync(this, [this] {
+        QTimer::singleShot(m_timings.exitFinalStepMs, this, &MessengerController::finishExit);
+    });
+}
+
+void MessengerController::finishExit()
+{
+    if (m_exited)
+        return;
+    writeFinalFiles();
+    clearAll();
+    m_exited = true;
+    emit exited();
+}
+
+void MessengerController::SessionEnding()
+{
+    if (m_exited)
+        return;
+    m_exiting = true;
+    stopTimers();
+    if (m_store)
+        writeWindowPositions();
+    m_ui->hideWindows();
+    writeFinalFiles();
+    if (m_saveTransfers)
+        m_saveTransfers();
+    m_exited = true;
+    emit exited();
+}
+
+void MessengerController::clearAll()
+{
+    for (const auto& e : m_entries)
+        m_ui->contactRemoving(*e->contact);
+    m_entries.clear();
+    m_mainHistory.Clear();
+    m_ui->contactListChanged();
+}
