@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
@@ -17,6 +18,8 @@
 class CChatSocket;
 class CChatThread;
 class QTimer;
+
+Q_DECLARE_LOGGING_CATEGORY(lcChat)
 
 // Frame types of a chat session. Integers are little-endian int32; texts end
 // with one zero byte.
@@ -36,7 +39,7 @@ enum ChatFrameType : uint8_t {
 
 // What the sessions of one directory share: the way to their host, the
 // directory itself and the settings for new sessions. Thread-safe.
-class ChatSessionShared
+class ChatSessionShared : public std::enable_shared_from_this<ChatSessionShared>
 {
 public:
     ChatSessionShared(ChatHost& host, ThreadRegistry& registry);
