@@ -1,11 +1,13 @@
 #include "packetcipher.h"
 
+#include "transport/cipherfast.h"
 #include "transport/tickcount.h"
 
 #include <QtEndian>
 
 #include <cstring>
 #include <ctime>
+#include <new>
 
 namespace {
 
@@ -21,6 +23,31 @@ PacketCipher::ClockSource g_clock = &clockSum;
 PacketCipher::PacketCipher()
 {
     std::memset(m_key, 0, sizeof m_key);
+    std::memset(m_keyPattern, 0, sizeof m_keyPattern);
+}
+
+const char* PacketCipher::VectorPath()
+{
+    return cipherfast::pathName(cipherfast::current());
+}
+
+QByteArrayList PacketCipher::SupportedVectorPaths()
+{
+    QByteArrayList paths;
+    using cipherfast::Path;
+    for (Path path : {Path::Avx512, Path::Avx2, Path::Portable}) {
+        if (cipherfast::supported(path))
+            paths.append(QByteArray(cipherfast::pathName(path)));
+    }
+    return paths;
+}
+
+bool PacketCipher::SetVectorPathForTest(const char* name)
+{
+    cipherfast::Path path = cipherfast::best();
+    if (name && !cipherfast::pathFromName(name, path))
+        return false;
+    return cipherfast::select(path);
 }
 
 void PacketCipher::SetClockSourceForTest(ClockSource source)
@@ -58,7 +85,18 @@ QByteArray PacketCipher::Key() const
 
 void PacketCipher::expandKey()
 {
+    static_assert(PatternSize >= MaxKeyLength + 2 * cipherfast::PatternWindow - 1,
+                  "the key pattern must hold the longest period plus one window");
     m_keyLength = std::strlen(reinterpret_cast<const char*>(m_key));
+    m_keyPeriod = 0;
+    if (m_keyLength == 0)
+        return;
+    // The smallest multiple of the key length that covers one window.
+    const size_t window = cipherfast::PatternWindow;
+    m_keyPeriod = (window + m_keyLength - 1) / m_keyLength * m_keyLength;
+    const size_t filled = m_keyPeriod + window;
+    for (size_t i = 0; i < filled; ++i)
+        m_keyPattern[i] = m_key[i % m_keyLength] ^ 0x30;
 }
 
 uint32_t PacketCipher::NextRandom()
@@ -87,18 +125,28 @@ void PacketCipher::XorKeyReference(const uint8_t* key, size_t keyLength, uint8_t
 
 void PacketCipher::XorStream(uint8_t* bytes, size_t n)
 {
-    XorStreamReference(m_generator, bytes, n);
+    cipherfast::xorStream(m_generator, bytes, n);
 }
 
 void PacketCipher::XorKey(uint8_t* bytes, size_t n) const
 {
-    XorKeyReference(m_key, m_keyLength, bytes, n);
+    if (m_keyLength == 0)
+        return;
+    cipherfast::xorPattern(m_keyPattern, m_keyPeriod, bytes, n);
 }
 
 bool PacketCipher::Seal(QByteArray& buffer)
 {
+    // Without a key the seed would travel readable and the payload with it.
+    if (m_keyLength == 0)
+        return false;
     const qsizetype n = buffer.size();
-    buffer.prepend(SeedSize, '\0');
+    try {
+        // One reallocation at most, and one move of the payload up by 4.
+        buffer.prepend(SeedSize, '\0');
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     if (buffer.size() != n + SeedSize)
         return false;
     Seed(0);
@@ -112,12 +160,14 @@ bool PacketCipher::Seal(QByteArray& buffer)
 bool PacketCipher::Open(QByteArray& buffer)
 {
     const qsizetype n = buffer.size();
-    if (n < SeedSize + 1)
+    if (n < SeedSize + 1 || m_keyLength == 0)
         return false;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
     XorKey(bytes, static_cast<size_t>(n));
     Seed(qFromLittleEndian<uint32_t>(bytes));
     XorStream(bytes + SeedSize, static_cast<size_t>(n - SeedSize));
+    // The buffer is unshared by now (data() detached it), so dropping the
+    // seed works in place and never allocates.
     buffer.remove(0, SeedSize);
     return true;
 }

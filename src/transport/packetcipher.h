@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 
 #include <cstddef>
 #include <cstdint>
@@ -23,18 +24,23 @@ public:
     uint32_t CurrentSeed() const { return m_seed; }
 
     // Copies at most 259 bytes of the key; seeds first when no seed was taken.
+    // An empty key is stored, but Seal and Open refuse to work with it.
     void SetKey(const char* key);
     void SetKey(const QByteArray& key);
     QByteArray Key() const;
+    bool HasKey() const { return m_keyLength != 0; }
 
     // bytes[i] ^= low 8 bits of the next generator output.
     void XorStream(uint8_t* bytes, size_t n);
     // bytes[i] ^= key[i mod L] ^ 0x30, L = key length up to its first zero.
+    // Without a key this leaves the bytes as they are.
     void XorKey(uint8_t* bytes, size_t n) const;
 
-    // Plain payload of n bytes -> sealed payload of n + 4 bytes.
+    // Plain payload of n bytes -> sealed payload of n + 4 bytes. False, with
+    // the buffer unchanged, when there is no key or the buffer cannot grow.
     bool Seal(QByteArray& buffer);
-    // Sealed payload of n bytes -> plain payload of n - 4 bytes; false when n < 5.
+    // Sealed payload of n bytes -> plain payload of n - 4 bytes. False, with
+    // the buffer unchanged, when n < 5 or there is no key.
     bool Open(QByteArray& buffer);
 
     // Next generator output (0..32767); advances the generator.
@@ -48,10 +54,27 @@ public:
     using ClockSource = uint32_t (*)();
     static void SetClockSourceForTest(ClockSource source);
 
+    // The wide loops XorStream and XorKey run on, chosen from the CPU at run
+    // time: "avx512", "avx2" or "portable".
+    static const char* VectorPath();
+    // Every path this machine can run, fastest first; "portable" is always there.
+    static QByteArrayList SupportedVectorPaths();
+    // Switches every cipher in the process to the named path (tests and
+    // benchmarks compare paths); nullptr goes back to the fastest. False when
+    // the machine lacks the path or the name is unknown.
+    static bool SetVectorPathForTest(const char* name);
+
 private:
     void expandKey();
 
+    // The key layer repeated (XOR 0x30 applied) over a whole number of key
+    // lengths of at least 256 bytes, plus 256 more, so that wide loads can
+    // start at any key position.
+    static constexpr size_t PatternSize = MaxKeyLength + 2 * 256;
+
     uint8_t m_key[KeySize];
+    alignas(64) uint8_t m_keyPattern[PatternSize];
+    size_t m_keyPeriod = 0;
     uint32_t m_seed = 0;
     uint32_t m_generator = 0;
     size_t m_keyLength = 0;
