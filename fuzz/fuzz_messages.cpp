@@ -1,9 +1,15 @@
 #include "fuzz_profilecommon.h"
+#include "profile/rtffit.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace fuzzprofile;
     ProfileStore& s = store();
+    // Histories too long for the file are trimmed; the trimmer sees the raw input too.
+    const QByteArray raw(reinterpret_cast<const char*>(data), qsizetype(size));
+    const qsizetype limit = qsizetype(size / 2);
+    if (FitRichText(raw, limit).size() > limit)
+        fail("trimmed text over its limit");
     put(ProfileStore::MessagesFile, data, size);
     QByteArray mainPane;
     QList<QByteArray> histories;
