@@ -133,6 +133,7 @@ void CListenThread::end()
 bool CListenThread::openListener()
 {
     auto* server = new CListenSocket(this);
+    server->setListenBacklogSize(ListenBacklog);
     if (!server->listen(m_address, m_port)) {
         qCWarning(lcTransport) << "cannot listen on port" << m_port << server->errorString();
         delete server;

@@ -48,6 +48,8 @@ class CListenThread : public SessionWorker
 {
     Q_OBJECT
 public:
+    static constexpr int ListenBacklog = 5;
+
     explicit CListenThread(quint16 port, ThreadRegistry& registry = ThreadRegistry::instance());
     ~CListenThread() override;
 
