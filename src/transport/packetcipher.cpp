@@ -147,8 +147,6 @@ bool PacketCipher::Seal(QByteArray& buffer)
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (buffer.size() != n + SeedSize)
-        return false;
     Seed(0);
     auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
     qToLittleEndian<uint32_t>(m_seed, bytes);

@@ -73,7 +73,7 @@ private:
     static constexpr size_t PatternSize = MaxKeyLength + 2 * 256;
 
     uint8_t m_key[KeySize];
-    alignas(64) uint8_t m_keyPattern[PatternSize];
+    uint8_t m_keyPattern[PatternSize];
     size_t m_keyPeriod = 0;
     uint32_t m_seed = 0;
     uint32_t m_generator = 0;
