@@ -1,0 +1,287 @@
+#pragma once
+
+#include "messenger/contact.h"
+#include "messenger/identity.h"
+#include "transfers/acceptresume.h"
+#include "transfers/fileprogress.h"
+#include "transfers/filesessions.h"
+#include "transfers/transfer.h"
+#include "transfers/transferhost.h"
+#include "transport/packetcipher.h"
+#include "transport/sessionthread.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class CFileSocket;
+class CFileThread;
+class QFile;
+class QTimer;
+
+Q_DECLARE_LOGGING_CATEGORY(lcFileSession)
+
+// Frame types of a file session. S = the side that has the file, R = the
+// side that receives it. Integers are little-endian.
+enum FileFrameType : uint8_t {
+    FileIdentifyOpener = 1,   // opener -> accepter: own identity
+    FileIdentifyAccepter = 2, // accepter -> opener: own identity
+    FileRequest = 3,          // R -> S: transfer image, offer it again
+    FileOffer = 4,            // S -> R: transfer image
+    FileAccept = 5,           // R -> S: saved path, zero byte, uint64 offset
+    FileSelectingPath = 6,    // R -> S: 4 zero bytes
+    FileEntry = 7,            // S -> R: relative path, zero byte, uint64 size, uint32 head crc
+    FileEntryReply = 8,       // R -> S: uint64 offset, uint32 disposition
+    FileEntriesDone = 9,      // S -> R: 4 zero bytes
+    FileSizeKnown = 10,       // S -> R: uint64 total size
+    FileStatus = 11,          // either: uint32 session result
+};
+
+// Answer to a folder entry (message 8).
+enum EntryDisposition : uint32_t {
+    EntrySend = 0,        // send from the offset
+    EntrySkip = 1,        // skip it
+    EntrySkipCounted = 2, // skip it and count it as done
+};
+
+// Timings and limits for new sessions; tests shorten them.
+struct FileSessionTimings
+{
+    std::atomic<int> connectTimeoutMs{FileSessions::ConnectTimeoutMs};
+    std::atomic<int> keepAliveIntervalMs{FileSessions::KeepAliveIntervalMs};
+    std::atomic<int> lingerMs{FileSessions::LingerMs};
+    std::atomic<int> progressIntervalMs{FileSessions::ProgressIntervalMs};
+    std::atomic<int> entryRetryMs{FileSessions::EntryRetryMs};
+    std::atomic<int> stallTicks{FileSessions::StallTicks};
+};
+
+// What the sessions of one directory share: the way to their host, the
+// directory itself and the timings. Thread-safe.
+class FileSessionShared : public std::enable_shared_from_this<FileSessionShared>
+{
+public:
+    FileSessionShared(TransferHost& host, ThreadRegistry& registry);
+    ~FileSessionShared();
+
+    ThreadRegistry& registry() const { return m_registry; }
+    FileSessionTimings& timings() { return m_timings; }
+
+    // Calls into the host, made from a session thread. The blocking ones wait
+    // for the host's thread; once the host is detached they return defaults.
+    Identity ownIdentity();
+    QString autosaveFolder(const QByteArray& contactUid);
+    TransferContactInfo contactInfo(const QByteArray& contactUid);
+    bool savedPathTrusted(const Transfer& offer);
+    void sendingSessionIdentified(Transfer& s);
+    void selectingSavePath(const Transfer& s);
+    void progress(const Transfer& s, const QString& progressText, const QString& speedText);
+    void receiveAccepted(const Transfer& s);
+    void sessionEnded(int result, const Transfer& s);
+    // Queued; nothing waits for them.
+    void askAccept(FileSessionId session, const QString& title, const QString& text,
+                   const Transfer& offer);
+    void acceptTextChanged(FileSessionId session, const QString& text);
+    void askSavePath(FileSessionId session, const QString& proposedName, bool folder);
+    void askResume(FileSessionId session, const ResumePromptContent& content);
+    void closePrompts(FileSessionId session);
+    // On the host's thread: no further calls reach the host.
+    void detachHost();
+
+    // Directory.
+    FileSessionId newSessionId();
+    void add(FileSessionId session, CFileThread* worker);
+    void markEnding(FileSessionId session);
+    void remove(FileSessionId session);
+    // Queues fn on the session's worker; false when it is gone or ending.
+    bool post(FileSessionId session, std::function<void(CFileThread&)> fn);
+    bool isActive(FileSessionId session) const;
+    int count() const;
+    QList<FileSessionId> sessions() const;
+
+private:
+    void queued(std::function<void(TransferHost&)> fn);
+
+    struct Entry
+    {
+        CFileThread* worker = nullptr;
+        bool ending = false;
+    };
+
+    TransferHost* m_host;
+    // Lives in the host's thread; target of every call into the host.
+    QObject* m_hostContext;
+    ThreadRegistry& m_registry;
+    FileSessionTimings m_timings;
+    std::atomic<FileSessionId> m_nextId{1};
+
+    mutable QMutex m_mutex;
+    QHash<FileSessionId, Entry> m_entries;
+};
+
+// One file transfer session on its own thread (kind 2): an outgoing one
+// connects to the peer and offers (or asks to be offered) the transfer; an
+// accepted one waits for the peer's request or offer. The side that has the
+// file streams it raw behind the accept (single file) or behind each entry
+// reply (folder); the receiver writes it to ".part" files and renames them
+// when complete.
+//
+// Every end (completion, refusal, cancel, a lost connection, a stall, a
+// time-out) is reported to the host exactly once, then the thread ends.
+class CFileThread : public SessionWorker
+{
+    Q_OBJECT
+public:
+    // Bytes read, scrambled and written in one go; a memory bound, not a
+    // wire unit.
+    static constexpr qint64 BlockSize = 64 * 1024;
+    // The sender tops up the socket's queue to at most this much.
+    static constexpr qint64 SendQueueLimit = 1024 * 1024;
+
+    // An outgoing session.
+    CFileThread(std::shared_ptr<FileSessionShared> shared, FileSessionId id,
+                FileSessions::Mode mode, const Identity& ownIdentity, const Contact& peer,
+                const Transfer& transfer);
+    // An accepted session; takes ownership of the connected descriptor.
+    CFileThread(std::shared_ptr<FileSessionShared> shared, FileSessionId id, qintptr descriptor);
+    ~CFileThread() override;
+
+    FileSessionId id() const { return m_id; }
+
+    void start() override;
+    // 1425.
+    void end() override;
+
+    // Thread messages.
+    void cancel();                      // 1649
+    void sizeKnown(uint64_t totalSize); // 1650
+    void acceptAnswered(const QString& savePath);
+    void denyAnswered();
+    void savePathAnswered(const QString& path);
+    void resumeAnswered(ResumeChoice choice);
+
+private:
+    friend class CFileSocket;
+
+    enum class Role { Unknown, Sender, Receiver };
+
+    // From the socket.
+    void onConnected();
+    void onHandshakeComplete();
+    void onFrame(uint8_t type, const QByteArray& plain);
+    void onRawData(char* data, qint64 size);
+    void onClosed();
+
+    void startAccepted();
+    void startOutgoing();
+
+    // Identity exchange, offer and request.
+    bool takePeerIdentity(const QByteArray& plain);
+    void bindTransfer(Transfer& t) const;
+    void onIdentifyOpener(const QByteArray& plain);
+    void onIdentifyAccepter(const QByteArray& plain);
+    void sendOfferAsSender();
+    void onRequest(const QByteArray& plain);
+    void onOffer(const QByteArray& plain);
+
+    // The receiver's decision.
+    void decideOffer();
+    void openAcceptPrompt();
+    void pathChosen(const QString& path);
+    void askResume(TargetClass code, uint64_t offset);
+    void deny();
+    void accept();
+    bool openPartial(const QString& partial, uint64_t& offset);
+    bool finishPartial(const QString& target);
+    void onSizeKnownMessage(const QByteArray& plain);
+
+    // Sender, data.
+    void onAccepted(const QByteArray& plain);
+    void onSelectingPath();
+    void startSingleData(); // 1647
+    void nextEntry();       // 1652
+    void startEntryData();  // 1653
+    void onEntryReply(const QByteArray& plain);
+    void pump();
+    void onBytesWritten();
+    void singleDataQueued();
+    void entryDataSent();
+    void removeFirstEntry(const QString& path);
+    bool sendSizeUpdate();
+
+    // Receiver, data.
+    void onEntry(const QByteArray& plain);
+    void onEntriesDone();
+    void receiveComplete();
+
+    // Common.
+    void progressTick();
+    void finalTick();
+    void restartStream();
+    bool send(uint8_t type, const QByteArray& payload);
+    void sendStatus(int code);
+    void onStatus(const QByteArray& plain);
+    void onKeepAlive();
+    void postToSelf(void (CFileThread::*method)());
+    void closePromptsIfAny();
+    void endSession();
+
+    std::shared_ptr<FileSessionShared> m_shared;
+    const FileSessionId m_id;
+    const bool m_opened;
+    const bool m_requestMode;
+    qintptr m_descriptor = -1;
+
+    Identity m_ownIdentity;
+    Contact m_peer;
+    Transfer m_transfer;
+    Role m_role = Role::Unknown;
+
+    CFileSocket* m_socket = nullptr;
+    // The raw stream's generator, restarted from the seed of message 5 and
+    // of every message 8.
+    PacketCipher m_stream;
+    QTimer* m_connectTimer = nullptr; // later the linger timer
+    QTimer* m_progressTimer = nullptr;
+    QTimer* m_keepAliveTimer = nullptr;
+    QTimer* m_entryRetryTimer = nullptr;
+    ProgressMeter m_meter;
+
+    bool m_ending = false;
+    int m_result = 0;
+    bool m_identitySent = false;
+    bool m_peerIdentified = false;
+    bool m_offerSent = false;
+    bool m_accepted = false; // message 5 sent (R) or received (S)
+
+    // Receiver's prompts.
+    bool m_acceptPromptOpen = false;
+    bool m_promptsShown = false;
+    bool m_askingPath = false;
+    bool m_askingResume = false;
+    TargetClass m_resumeCode = TargetClass::New;
+    uint64_t m_resumeOffset = 0;
+    ResumePromptContent m_resumeContent;
+    bool m_overwriteFolder = false;
+
+    // The data phase.
+    QFile* m_file = nullptr;
+    QString m_target; // receiver: where the current file goes (without ".part")
+    QByteArray m_block;
+    QString m_entryPath; // relative, '/' between components; empty before the first
+    uint64_t m_entrySize = 0;
+    uint64_t m_entryOffset = 0;
+    uint64_t m_entryDone = 0;
+    uint32_t m_entryCrc = 0;
+    bool m_entryReplyDue = false; // sender: entry announced, waiting for message 8
+    bool m_entryCounted = false;  // sender: the announced entry is counted in bytesDone
+    bool m_sizeUpdatePending = false;
+    uint64_t m_sendRemaining = 0; // sender: bytes of the current file still to queue
+    bool m_sendingData = false;
+    bool m_singleQueued = false; // sender: the whole file is queued, waiting to drain
+};
