@@ -9,7 +9,6 @@
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 
 #include <atomic>
