@@ -95,6 +95,8 @@ public:
     ChatSessions& chatSessions() { return *m_sessions; }
     ThreadRegistry& threadRegistry() const { return m_registry; }
     bool isExiting() const { return m_exiting; }
+    // start() has run: the profile store exists.
+    bool isStarted() const { return m_started; }
     // The port the listener listens on; 0 until it listens.
     quint16 listenPort() const { return m_listenPort; }
 
