@@ -232,10 +232,19 @@ void MessengerController::idleCheck()
         return;
     if (m_idleSource) {
         const QPoint pos = m_idleSource->cursorPosition();
-        if (Settings::on(m_settings.idleAway) && pos == m_idleSample &&
-            m_own.awayMessage.text() != IdleMessage) {
-            m_own.awayMessage.setText(IdleMessage);
-            SetMyStatus(StatusAwayMessage);
+        const bool idle = m_own.awayMessage.text() == IdleMessage;
+        if (Settings::on(m_settings.idleAway)) {
+            // Only an Online user turns Idle: an away message or Offline
+            // chosen by hand stays.
+            if (pos == m_idleSample && !idle && m_own.status == StatusOnline) {
+                m_own.awayMessage.setText(IdleMessage);
+                SetMyStatus(StatusAwayMessage);
+            } else if (pos != m_idleSample && idle) {
+                // The cursor moved since the last look: taking the new sample
+                // without leaving idle would keep the user Idle.
+                m_own.awayMessage.clear();
+                SetMyStatus(StatusOnline);
+            }
         }
         m_idleSample = pos;
     }
