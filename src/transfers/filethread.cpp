@@ -861,9 +861,11 @@ void CFileThread::pump()
         }
         m_stream.XorStream(reinterpret_cast<uint8_t*>(m_block.data()), static_cast<size_t>(got));
         if (!m_socket->SendAll(m_block.constData(), got)) {
-            // The connection has ended; its notification ends the session.
+            // The connection has ended; its notification ends the session. A
+            // send that failed by itself is a transmit error, one on a
+            // connection the peer had already closed is not.
             m_sendingData = false;
-            if (t.isFolder)
+            if (t.isFolder && m_socket->endReason() == FramedSocket::EndReason::SendFailed)
                 m_result = SessionResult::TransmitError;
             return;
         }

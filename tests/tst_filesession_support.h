@@ -1,0 +1,344 @@
+#pragma once
+
+#include "testsupport.h"
+
+#include "messenger/contact.h"
+#include "transfers/acceptresume.h"
+#include "transfers/filesessions.h"
+#include "transfers/transferhost.h"
+#include "transport/packetcipher.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QtEndian>
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+
+namespace filetest {
+
+inline Identity makeIdentity(const char* uid, const char* name, const char* key)
+{
+    Identity id;
+    id.port = 8410;
+    id.uid.set(QByteArray(uid));
+    id.name.set(QByteArray(name));
+    id.key.set(QByteArray(key));
+    return id;
+}
+
+inline QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(generator.generate() & 0xFF);
+    return bytes;
+}
+
+inline bool makeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return testsupport::writeAll(path, bytes);
+}
+
+// Every file below root, relative path -> contents.
+inline QMap<QString, QByteArray> treeOf(const QString& root)
+{
+    QMap<QString, QByteArray> tree;
+    QDir dir(root);
+    const QStringList files = [&] {
+        QStringList out;
+        std::function<void(const QString&)> walk = [&](const QString& rel) {
+            QDir d(rel.isEmpty() ? root : root + u'/' + rel);
+            for (const QFileInfo& info :
+                 d.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+                const QString r = rel.isEmpty() ? info.fileName() : rel + u'/' + info.fileName();
+                if (info.isDir())
+                    walk(r);
+                else
+                    out << r;
+            }
+        };
+        walk(QString());
+        return out;
+    }();
+    for (const QString& f : files)
+        tree.insert(f, testsupport::readAll(root + u'/' + f));
+    return tree;
+}
+
+// Stands in for the transfers window and the controller: answers as set up,
+// records every report and prompt, on the test's thread.
+class RecordingHost : public TransferHost
+{
+public:
+    struct Progress
+    {
+        Transfer t;
+        QString progressText, speedText;
+    };
+    struct End
+    {
+        int result;
+        Transfer t;
+    };
+    struct Prompt
+    {
+        QString kind; // "accept", "path", "resume"
+        FileSessionId session = 0;
+        QString title, text, proposedName;
+        ResumePromptContent content;
+    };
+
+    Identity own;
+    QString autosave;
+    QList<Transfer> ownReceives; // rows the trust check looks at
+    std::function<void(Transfer&)> onIdentified;
+    std::function<void(const Prompt&)> onPrompt;
+
+    QList<Transfer> identified, selecting, accepted;
+    QList<Progress> progressReports;
+    QList<End> ended;
+    QList<Prompt> prompts;
+    QList<FileSessionId> promptsClosed;
+
+    Identity ownIdentity() override { return own; }
+    QString autosaveFolder(const QByteArray&) override { return autosave; }
+    TransferContactInfo contactInfo(const QByteArray& uid) override
+    {
+        return {true, QStringLiteral("Peer ") + QString::fromUtf8(uid),
+                QStringLiteral("127.0.0.1")};
+    }
+    bool savedPathTrusted(const Transfer& offer) override
+    {
+        return std::any_of(ownReceives.cbegin(), ownReceives.cend(),
+                           [&](const Transfer& row) { return MatchesOwnReceive(offer, row); });
+    }
+    void sendingSessionIdentified(Transfer& s) override
+    {
+        if (onIdentified)
+            onIdentified(s);
+        identified.append(CopyTransfer(s));
+    }
+    void selectingSavePath(const Transfer& s) override { selecting.append(s); }
+    void progress(const Transfer& s, const QString& p, const QString& speed) override
+    {
+        progressReports.append({s, p, speed});
+    }
+    void receiveAccepted(const Transfer& s) override { accepted.append(s); }
+    void sessionEnded(int result, const Transfer& s) override { ended.append({result, s}); }
+    void askAccept(FileSessionId session, const QString& title, const QString& text,
+                   const Transfer&) override
+    {
+        prompt({QStringLiteral("accept"), session, title, text, {}, {}});
+    }
+    void acceptTextChanged(FileSessionId session, const QString& text) override
+    {
+        prompt({QStringLiteral("text"), session, {}, text, {}, {}});
+    }
+    void askSavePath(FileSessionId session, const QString& name, bool) override
+    {
+        prompt({QStringLiteral("path"), session, {}, {}, name, {}});
+    }
+    void askResume(FileSessionId session, const ResumePromptContent& content) override
+    {
+        prompt({QStringLiteral("resume"), session, content.title, content.text, {}, content});
+    }
+    void closePrompts(FileSessionId session) override { promptsClosed.append(session); }
+
+    int result() const { return ended.isEmpty() ? -1 : ended.last().result; }
+
+private:
+    void prompt(const Prompt& p)
+    {
+        prompts.append(p);
+        if (onPrompt)
+            onPrompt(p);
+    }
+};
+
+// One side of the protocol spoken by hand, for what a real session never
+// sends or to hold a real one at a chosen point.
+class RawPeer
+{
+public:
+    QTcpSocket* socket = nullptr;
+    PacketCipher cipher;
+    PacketCipher stream;
+    QTcpServer server;
+
+    explicit RawPeer(const QByteArray& key) { cipher.SetKey(key); }
+    ~RawPeer()
+    {
+        if (socket)
+            socket->abort();
+    }
+
+    bool waitFor(qint64 bytes)
+    {
+        return QTest::qWaitFor([&] { return socket->bytesAvailable() >= bytes; }, 10000);
+    }
+
+    // The opening side: hello of kind 1 and the response to the challenge.
+    bool open(quint16 port)
+    {
+        socket = new QTcpSocket(&server);
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        if (!socket->waitForConnected(5000))
+            return false;
+        socket->write(QByteArray("ZLK6000\x1B\0\x01", 10));
+        if (!waitFor(260))
+            return false;
+        QByteArray response = socket->read(260);
+        cipher.Seal(response);
+        socket->write(response);
+        return waitFor(4) && qFromLittleEndian<quint32>(socket->read(4).constData()) == 1000;
+    }
+
+    // The accepting side: listens; accept() takes the connection, reads the
+    // hello, challenges and accepts whatever comes back.
+    quint16 listen()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        return server.serverPort();
+    }
+    bool accept()
+    {
+        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 10000))
+            return false;
+        socket = server.nextPendingConnection();
+        if (!waitFor(10 + 0) || socket->read(10).size() != 10)
+            return false;
+        socket->write(QByteArray(260, 'c'));
+        if (!waitFor(264))
+            return false;
+        socket->read(264);
+        QByteArray verdict(4, '\0');
+        qToLittleEndian<quint32>(1000, verdict.data());
+        socket->write(verdict);
+        return true;
+    }
+
+    void sendFrame(uint8_t type, const QByteArray& payload)
+    {
+        QByteArray sealed = payload;
+        cipher.Seal(sealed);
+        char header[5];
+        header[0] = char(type);
+        qToLittleEndian<quint32>(quint32(sealed.size()), header + 1);
+        socket->write(header, 5);
+        socket->write(sealed);
+    }
+
+    // The next frame, keep-alive bytes skipped; type 0 on failure.
+    std::pair<uint8_t, QByteArray> readFrame()
+    {
+        char type = 0;
+        while (type == 0) {
+            if (!waitFor(1))
+                return {0, {}};
+            socket->getChar(&type);
+        }
+        if (!waitFor(4))
+            return {0, {}};
+        const quint32 length = qFromLittleEndian<quint32>(socket->read(4).constData());
+        if (!waitFor(length))
+            return {0, {}};
+        QByteArray body = socket->read(length);
+        if (!cipher.Open(body))
+            return {0, {}};
+        return {uint8_t(type), body};
+    }
+
+    void restartStream() { stream.Seed(cipher.CurrentSeed()); }
+    void sendRaw(QByteArray data)
+    {
+        stream.XorStream(reinterpret_cast<uint8_t*>(data.data()), size_t(data.size()));
+        socket->write(data);
+    }
+};
+
+// Forwards one connection to a target port. Past `cap` bytes towards the
+// target it either cuts both connections (the target still gets every byte
+// before the cut) or holds the rest back.
+class Relay : public QObject
+{
+public:
+    enum class Mode { Cut, Hold };
+
+    Relay(quint16 target, qint64 cap, Mode mode) : m_target(target), m_cap(cap), m_mode(mode)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        // Accepted sockets take this over: a held connection fills quickly.
+        const int small = 64 * 1024;
+        ::setsockopt(int(m_server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, &Relay::onConnection);
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    qint64 forwarded() const { return m_forwarded; }
+    bool capped() const { return m_forwarded >= m_cap; }
+    // What was held back goes on, and so does the end of the connection.
+    void release()
+    {
+        m_cap = std::numeric_limits<qint64>::max();
+        forward();
+    }
+
+private:
+    void onConnection()
+    {
+        m_in = m_server.nextPendingConnection();
+        m_in->setReadBufferSize(64 * 1024);
+        m_out = new QTcpSocket(this);
+        QObject::connect(m_out, &QTcpSocket::connected, this, &Relay::forward);
+        QObject::connect(m_in, &QTcpSocket::readyRead, this, &Relay::forward);
+        QObject::connect(m_out, &QTcpSocket::readyRead, this,
+                         [this] { m_in->write(m_out->readAll()); });
+        QObject::connect(m_out, &QTcpSocket::disconnected, m_in, &QTcpSocket::disconnectFromHost);
+        QObject::connect(m_in, &QTcpSocket::disconnected, m_out, &QTcpSocket::disconnectFromHost);
+        m_out->connectToHost(QHostAddress::LocalHost, m_target);
+    }
+    void forward()
+    {
+        if (m_out->state() != QAbstractSocket::ConnectedState || m_forwarded >= m_cap)
+            return;
+        const QByteArray bytes = m_in->read(std::min(m_cap - m_forwarded, m_in->bytesAvailable()));
+        m_forwarded += bytes.size();
+        m_out->write(bytes);
+        if (m_forwarded >= m_cap && m_mode == Mode::Cut) {
+            m_in->abort();
+            m_out->disconnectFromHost();
+        }
+    }
+
+    QTcpServer m_server;
+    QTcpSocket* m_in = nullptr;
+    QTcpSocket* m_out = nullptr;
+    quint16 m_target;
+    qint64 m_cap;
+    Mode m_mode;
+    qint64 m_forwarded = 0;
+};
+
+inline QByteArray u32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+inline QByteArray u64(quint64 v)
+{
+    QByteArray b(8, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+} // namespace filetest
