@@ -547,8 +547,9 @@ bool TransferManager::removeRow(int index)
         return false;
     if (r.removeWhenStopped)
         return true;
-    if (t.calcThreadId != 0 && r.calc.isRunning()) {
-        // The walk still appends to the list: the row goes when it stopped.
+    if (t.calcThreadId != 0 && r.calc.isValid()) {
+        // The walk may still append to the list, and its one report is still
+        // to come: the row goes with that report.
         r.removeWhenStopped = true;
         r.calc.stop();
         return true;
@@ -833,6 +834,7 @@ void TransferManager::sendingSessionIdentified(Transfer& s)
     if (!contact || !sharedWith(*contact, s.senderPath)) {
         qCWarning(lcTransfers) << "refused a request for an unlisted path:" << s.senderPath;
         m_files->postCancel(s.sessionThreadId);
+        emit requestRefused(s.contactUid, s.senderPath);
         return;
     }
     s.isFolder = QFileInfo(s.senderPath).isDir() ? 1 : 0;

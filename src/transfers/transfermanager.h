@@ -182,6 +182,9 @@ signals:
     void rowInserted(int row);
     void rowChanged(int row);
     void rowRemoved(int row);
+    // A peer asked to be sent a path that is neither listed nor shared with
+    // it; the session was canceled.
+    void requestRefused(const QByteArray& contactUid, const QString& path);
 
 private:
     class ProfileMessages;
