@@ -49,6 +49,8 @@ private slots:
     void refusals_data();
     void refusals();
     void blockUnblockDisconnectDelete();
+    void requestedEndHoldsWhenSessionEndsFirst_data();
+    void requestedEndHoldsWhenSessionEndsFirst();
     void identityUpdates();
     void exitWritesProfileAndRestores();
 };
@@ -367,6 +369,42 @@ void TestController::blockUnblockDisconnectDelete()
     b.c->Connect(*alice);
     QTRY_COMPARE(a.c->contactCount(), 1);
     QCOMPARE(a.ui.events.last(), QStringLiteral("New Contact Bob (127.0.0.1) is Online"));
+}
+
+void TestController::requestedEndHoldsWhenSessionEndsFirst_data()
+{
+    QTest::addColumn<bool>("block");
+    QTest::newRow("block") << true;
+    QTest::newRow("delete") << false;
+}
+
+void TestController::requestedEndHoldsWhenSessionEndsFirst()
+{
+    QFETCH(bool, block);
+    Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
+    a.prepare();
+    b.prepare();
+    QVERIFY(a.start());
+    QVERIFY(b.start());
+    QVERIFY(connectPair(a, b));
+    Contact* bob = a.contact(QStringLiteral("Bob"));
+
+    // The session ends for another reason (the peer went away) before it
+    // takes the request.
+    if (block)
+        a.c->Block(*bob);
+    else
+        QVERIFY(a.c->Delete(bob, false));
+    const Contact copy = *bob;
+    a.c->sessionEnded(copy.sessionThread, copy, EndReason::Disconnect, true);
+    if (block) {
+        QCOMPARE(a.ui.events.last(), QStringLiteral("Bob (127.0.0.1) is now Blocked"));
+        QCOMPARE(bob->blocked, 1);
+    } else {
+        QCOMPARE(a.ui.events.last(), QStringLiteral("Bob (127.0.0.1) has been Deleted"));
+        QCOMPARE(a.c->contactCount(), 0);
+    }
+    QVERIFY(sessionsGone(a));
 }
 
 void TestController::identityUpdates()

@@ -41,6 +41,9 @@ struct MessengerController::Entry
     std::unique_ptr<Contact> contact;
     ChatHistory history;
     QString status; // the chat window's status line
+    // Block or delete asked of the bound session: it holds even when the
+    // session ends for another reason before it sees the request.
+    EndReason requestedEnd = EndReason::Disconnect;
 };
 
 MessengerController::MessengerController(MessengerUi* ui, ProfileUi* profileUi,
@@ -390,6 +393,14 @@ void MessengerController::setChatStatus(Contact& contact, const QString& text)
     m_ui->chatStatusChanged(contact, text);
 }
 
+void MessengerController::requestEnd(const Contact& contact, EndReason reason)
+{
+    Entry* e = entryOf(contact);
+    // A delete is not weakened by a later block.
+    if (e && e->requestedEnd != EndReason::Delete)
+        e->requestedEnd = reason;
+}
+
 void MessengerController::refreshContact(const Contact& contact)
 {
     m_ui->contactChanged(contact);
@@ -463,8 +474,10 @@ void MessengerController::Disconnect(Contact& contact)
 void MessengerController::Block(Contact& contact)
 {
     // With a session the rest happens when it has ended.
-    if (contact.sessionThread != 0 && m_sessions->end(contact.sessionThread, EndReason::Block))
+    if (contact.sessionThread != 0 && m_sessions->end(contact.sessionThread, EndReason::Block)) {
+        requestEnd(contact, EndReason::Block);
         return;
+    }
     contact.status = StatusBlocked;
     contact.blocked = 1;
     refreshContact(contact);
@@ -494,8 +507,10 @@ bool MessengerController::Delete(Contact* contact, bool confirm)
             return false;
     }
     // With a session the row goes when the session reports its end.
-    if (contact->sessionThread != 0 && m_sessions->end(contact->sessionThread, EndReason::Delete))
+    if (contact->sessionThread != 0 && m_sessions->end(contact->sessionThread, EndReason::Delete)) {
+        requestEnd(*contact, EndReason::Delete);
         return true;
+    }
     removeContact(*contact);
     return true;
 }
@@ -844,6 +859,11 @@ void MessengerController::sessionEnded(SessionId session, const Contact& sc, End
 
     if (found && session != 0 && found->sessionThread == session) {
         Contact& c = *found;
+        if (Entry* e = entryOf(c)) {
+            if (reason == EndReason::Disconnect)
+                reason = e->requestedEnd;
+            e->requestedEnd = EndReason::Disconnect;
+        }
         if (c.typing != 0) {
             c.typing = 0;
             if (chatStatusText(c).contains(TypingWord))

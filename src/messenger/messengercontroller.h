@@ -216,6 +216,7 @@ private:
     void emitEvent(const QString& text);
     void setMainStatus(const QString& text);
     void setChatStatus(Contact& contact, const QString& text);
+    void requestEnd(const Contact& contact, EndReason reason);
     void refreshContact(const Contact& contact);
     void refreshTypingLine();
     void announceOnline(const Contact& contact);
