@@ -73,7 +73,8 @@ public:
     void setContactHooks(ContactHooks* hooks);
     // Plugs further session kinds (file, browse) into the listener before it starts.
     void setListenerSetup(std::function<void(CListenThread&)> setup);
-    // Reads Transfers.cfg while the profile loads (after the contacts).
+    // Reads Transfers.cfg while the profile loads, right after the contacts
+    // joined the list (not called when Contacts.cfg is missing).
     void setLoadTransfersHook(std::function<void(const QList<Contact*>&)> hook);
     // Writes Transfers.cfg at exit.
     void setSaveTransfersHook(std::function<void()> hook);
@@ -111,7 +112,8 @@ public:
     ChatHistory& history(const Contact& contact);
     QString mainStatusText() const { return m_mainStatus; }
     QString chatStatusText(const Contact& contact) const;
-    // "Online", "Away", "Away with message" and "Offline" label for the status.
+    // The own status label: "My Status: Online", "My Status: Away", "My
+    // Status: <away message>", "My Status: Offline".
     static QString myStatusLabel(int status, const QString& awayMessage);
 
     // --- commands ---
