@@ -91,8 +91,11 @@ Node::Node(const NodeOptions& options, Console& console, QObject* parent)
     // No idle source: a node has no cursor and never turns Idle by itself.
     m_commands = std::make_unique<NodeCommands>(*m_controller, console);
 
-    connect(m_controller.get(), &MessengerController::listening, this,
-            [this](quint16 port) { m_console.print(u"listening", QString::number(port)); });
+    connect(m_controller.get(), &MessengerController::listening, this, [this](quint16 port) {
+        // A listener that comes up while the node exits is no news.
+        if (!m_controller->isExiting())
+            m_console.print(u"listening", QString::number(port));
+    });
     connect(m_controller.get(), &MessengerController::exited, this, [this] { emit finished(0); });
 }
 
