@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 #include <memory>
@@ -28,6 +29,8 @@ public:
 
     Identity own;
     bool accept = true;
+    // Runs on the host's thread as soon as the accepting call has returned.
+    std::function<void(SessionId)> afterAccept;
     int sharesFlag = 0;
     QByteArray queue;
 
@@ -40,6 +43,8 @@ public:
     bool peerIdentified(SessionId s, const Contact& c, bool opened) override
     {
         identified.append({s, c, opened});
+        if (accept && afterAccept)
+            QTimer::singleShot(0, this, [this, s] { afterAccept(s); });
         return accept;
     }
     void identityUpdated(SessionId s, const Contact& c) override { updated.append({s, c}); }
@@ -288,6 +293,31 @@ private slots:
         QCOMPARE(hostB->flags[0], std::make_pair(atB.session, 1));
         QVERIFY(sessionsA->isActive(idA));
         QVERIFY(sessionsB->isActive(atB.session));
+    }
+
+    // The controller shows the contact Online as soon as it accepts; a message
+    // or typing notice sent at that moment must go out as such, on both sides.
+    void postsRightAfterAcceptance()
+    {
+        QList<bool> postedA, postedB;
+        hostA->afterAccept = [&](SessionId s) {
+            postedA << sessionsA->postMessage(s, QByteArrayLiteral("from A"))
+                    << sessionsA->postTyping(s, 1);
+        };
+        hostB->afterAccept = [&](SessionId s) {
+            postedB << sessionsB->postMessage(s, QByteArrayLiteral("from B"));
+        };
+        sessionsA->startOpened(hostA->own, contactB());
+        QTRY_COMPARE(postedA.size(), 2);
+        QTRY_COMPARE(postedB.size(), 1);
+        QCOMPARE(postedA, QList<bool>({true, true}));
+        QCOMPARE(postedB, QList<bool>({true}));
+        QTRY_COMPARE(hostB->messages.size(), 1);
+        QTRY_COMPARE(hostA->messages.size(), 1);
+        QCOMPARE(hostB->messages[0].second, QByteArrayLiteral("from A"));
+        QCOMPARE(hostA->messages[0].second, QByteArrayLiteral("from B"));
+        QTRY_COMPARE(hostB->typing.size(), 1);
+        QVERIFY(hostA->queues.isEmpty() && hostB->queues.isEmpty());
     }
 
     void refusal_data()

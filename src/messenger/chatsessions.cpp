@@ -31,8 +31,14 @@ Identity ChatSessionShared::ownIdentity()
 
 bool ChatSessionShared::peerIdentified(SessionId session, const Contact& contact, bool opened)
 {
+    // Open for posts in the same main-thread step in which the host binds the
+    // contact, so a message sent right after "is Online" is not refused; the
+    // posted calls run on the session thread after its identification step.
     return callBlocking(m_hostContext, [&] {
-        return m_host ? m_host->peerIdentified(session, contact, opened) : false;
+        const bool accepted = m_host ? m_host->peerIdentified(session, contact, opened) : false;
+        if (accepted)
+            markOpen(session);
+        return accepted;
     });
 }
 
