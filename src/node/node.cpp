@@ -90,6 +90,7 @@ Node::Node(const NodeOptions& options, Console& console, QObject* parent)
         m_controller->setPortOverride(options.port);
     // No idle source: a node has no cursor and never turns Idle by itself.
     m_commands = std::make_unique<NodeCommands>(*m_controller, console);
+    m_transfers = std::make_unique<NodeTransfers>(*m_controller, *m_commands, console);
 
     connect(m_controller.get(), &MessengerController::listening, this, [this](quint16 port) {
         // A listener that comes up while the node exits is no news.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "node/nodecommands.h"
+#include "node/nodetransfers.h"
 #include "node/nodeui.h"
 
 #include <QHostAddress>
@@ -61,4 +62,6 @@ private:
     NodeUi m_ui;
     std::unique_ptr<MessengerController> m_controller;
     std::unique_ptr<NodeCommands> m_commands;
+    // Goes before the controller it is attached to.
+    std::unique_ptr<NodeTransfers> m_transfers;
 };
