@@ -234,6 +234,7 @@ private slots:
     void rawStreamBetweenFrames();
     void endReportedOnce_data();
     void endReportedOnce();
+    void failedConnectEndsOnce();
     void framesBeforePeerCloseAreDelivered();
     void overlongFrameEndsConnection();
 };
@@ -526,6 +527,28 @@ void tst_FramedSocket::endReportedOnce()
     QVERIFY(!more.wait(200));
     QCOMPARE(atResponder.closed, 1);
     QCOMPARE(atResponder.failed, 0);
+}
+
+void tst_FramedSocket::failedConnectEndsOnce()
+{
+    quint16 port = 0;
+    {
+        QTcpServer gone;
+        QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
+        port = gone.serverPort();
+    }
+    FramedSocket opener;
+    opener.SetKey(Key);
+    Recorder atOpener(&opener);
+    QSignalSpy connected(&opener, &FramedSocket::connected);
+    opener.connectToPeer(QStringLiteral("127.0.0.1"), port, ConnectionHello::Chat);
+    QTRY_COMPARE_WITH_TIMEOUT(atOpener.closed, 1, 10000);
+    QCOMPARE(opener.endReason(), FramedSocket::EndReason::SocketError);
+    QCOMPARE(connected.size(), 0);
+    QVERIFY(!opener.SendFrame(1, QByteArrayLiteral("x")));
+    QSignalSpy more(&opener, &FramedSocket::connectionClosed);
+    QVERIFY(!more.wait(200));
+    QCOMPARE(atOpener.closed, 1);
 }
 
 void tst_FramedSocket::framesBeforePeerCloseAreDelivered()
