@@ -9,6 +9,7 @@
 #include "transport/packetcipher.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -53,25 +54,11 @@ inline bool makeFile(const QString& path, const QByteArray& bytes)
 inline QMap<QString, QByteArray> treeOf(const QString& root)
 {
     QMap<QString, QByteArray> tree;
-    QDir dir(root);
-    const QStringList files = [&] {
-        QStringList out;
-        std::function<void(const QString&)> walk = [&](const QString& rel) {
-            QDir d(rel.isEmpty() ? root : root + u'/' + rel);
-            for (const QFileInfo& info :
-                 d.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
-                const QString r = rel.isEmpty() ? info.fileName() : rel + u'/' + info.fileName();
-                if (info.isDir())
-                    walk(r);
-                else
-                    out << r;
-            }
-        };
-        walk(QString());
-        return out;
-    }();
-    for (const QString& f : files)
-        tree.insert(f, testsupport::readAll(root + u'/' + f));
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        tree.insert(QDir(root).relativeFilePath(path), testsupport::readAll(path));
+    }
     return tree;
 }
 
