@@ -61,7 +61,9 @@ public:
     bool post(std::function<void()> fn) const;
     // Posts the worker's end() (1425).
     bool end() const;
-    // Waits until the thread finished; from any thread but the session's own.
+    // Waits until the thread finished and its worker is gone. Not from the
+    // session's own thread, nor from a thread the session may call with
+    // callBlocking (the main thread): that waits out the whole timeout.
     bool wait(int ms) const;
 
     friend bool operator==(const SessionHandle& a, const SessionHandle& b)
