@@ -10,13 +10,24 @@ void ChatHistory::StreamInAtEnd(const QByteArray& rtf)
         Clear();
         return;
     }
-    m_text.append(RtfReader::read(rtf));
+    StreamInAtEnd(RtfReader::read(rtf));
+}
+
+void ChatHistory::StreamInAtEnd(const RichText& document)
+{
+    m_text.append(document);
     if (m_text.characterCount() > MaxCharacters)
         m_text.removeLeading(m_text.characterCount() - MaxCharacters);
 }
 
 void ChatHistory::AppendOwnLine(const QString& sender, const QString& recipients,
                                 const QByteArray& message, const QDateTime& when)
+{
+    AppendOwnLine(sender, recipients, RtfReader::read(message), when);
+}
+
+void ChatHistory::AppendOwnLine(const QString& sender, const QString& recipients,
+                                const RichText& message, const QDateTime& when)
 {
     StreamInAtEnd(
         ChatLines::OwnLineHeader(!isEmpty(), sender, recipients, ChatLines::TimeStamp(when)));
@@ -26,6 +37,12 @@ void ChatHistory::AppendOwnLine(const QString& sender, const QString& recipients
 void ChatHistory::AppendQueuedOwnLine(const QString& sender, const QString& recipients,
                                       const QByteArray& message, const QDateTime& when)
 {
+    AppendQueuedOwnLine(sender, recipients, RtfReader::read(message), when);
+}
+
+void ChatHistory::AppendQueuedOwnLine(const QString& sender, const QString& recipients,
+                                      const RichText& message, const QDateTime& when)
+{
     StreamInAtEnd(
         ChatLines::OwnLineHeader(!isEmpty(), sender, recipients, ChatLines::TimeStamp(when)));
     StreamInAtEnd(ChatLines::QueuedNotice());
@@ -33,6 +50,12 @@ void ChatHistory::AppendQueuedOwnLine(const QString& sender, const QString& reci
 }
 
 void ChatHistory::AppendPeerLine(const QString& sender, const QByteArray& message,
+                                 const QDateTime& when)
+{
+    AppendPeerLine(sender, RtfReader::read(message), when);
+}
+
+void ChatHistory::AppendPeerLine(const QString& sender, const RichText& message,
                                  const QDateTime& when)
 {
     StreamInAtEnd(ChatLines::PeerLineHeader(!isEmpty(), sender, ChatLines::TimeStamp(when)));

@@ -18,6 +18,9 @@ public:
     // the pane's last paragraph, and the oldest characters beyond
     // MaxCharacters are dropped, possibly in the middle of a line.
     void StreamInAtEnd(const QByteArray& rtf);
+    // The same for a document already read (messages are read once and then
+    // go into several panes).
+    void StreamInAtEnd(const RichText& document);
 
     // The own line addressed to recipients, then the message.
     void AppendOwnLine(const QString& sender, const QString& recipients, const QByteArray& message,
@@ -26,8 +29,15 @@ public:
     void AppendQueuedOwnLine(const QString& sender, const QString& recipients,
                              const QByteArray& message,
                              const QDateTime& when = QDateTime::currentDateTime());
+    void AppendOwnLine(const QString& sender, const QString& recipients, const RichText& message,
+                       const QDateTime& when = QDateTime::currentDateTime());
+    void AppendQueuedOwnLine(const QString& sender, const QString& recipients,
+                             const RichText& message,
+                             const QDateTime& when = QDateTime::currentDateTime());
     // The peer line, then the message.
     void AppendPeerLine(const QString& sender, const QByteArray& message,
+                        const QDateTime& when = QDateTime::currentDateTime());
+    void AppendPeerLine(const QString& sender, const RichText& message,
                         const QDateTime& when = QDateTime::currentDateTime());
     // The peer line, then every document of a received offline queue in turn.
     void AppendQueuedPeerLines(const QString& sender, const QByteArray& queueText,

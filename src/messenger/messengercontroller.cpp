@@ -26,9 +26,9 @@ uint32_t now()
 }
 
 // A document's text for a pane line, without its final line breaks.
-QString plainText(const QByteArray& rtf)
+QString plainText(const RichText& document)
 {
-    QString t = RtfToPlainText(rtf);
+    QString t = document.plainText();
     while (t.endsWith(QLatin1Char('\n')))
         t.chop(1);
     return t;
@@ -961,19 +961,19 @@ void MessengerController::ShowQueue(Contact& contact)
 }
 
 void MessengerController::appendOwnLine(const Contact* pane, bool queued, const QString& recipients,
-                                        const QByteArray& rtf)
+                                        const RichText& message)
 {
     ChatHistory& h = pane ? history(*pane) : m_mainHistory;
     const QString sender = m_own.name.text();
     if (queued)
-        h.AppendQueuedOwnLine(sender, recipients, rtf);
+        h.AppendQueuedOwnLine(sender, recipients, message);
     else
-        h.AppendOwnLine(sender, recipients, rtf);
+        h.AppendOwnLine(sender, recipients, message);
     PaneLine line;
     line.kind = queued ? PaneLine::QueuedOwn : PaneLine::Own;
     line.sender = sender;
     line.recipients = recipients;
-    line.documents.append(plainText(rtf));
+    line.documents.append(plainText(message));
     m_ui->lineAppended(pane, line);
 }
 
@@ -985,15 +985,14 @@ void MessengerController::appendPeerLine(Contact& contact, bool queue, const QBy
     line.sender = sender;
     if (queue) {
         for (const QByteArray& document : ChatLines::SplitQueueDocuments(rtf))
-            line.documents.append(plainText(document));
-    } else {
-        line.documents.append(plainText(rtf));
-    }
-    for (ChatHistory* h : {&m_mainHistory, &history(contact)}) {
-        if (queue)
+            line.documents.append(plainText(RtfReader::read(document)));
+        for (ChatHistory* h : {&m_mainHistory, &history(contact)})
             h->AppendQueuedPeerLines(sender, rtf);
-        else
-            h->AppendPeerLine(sender, rtf);
+    } else {
+        const RichText message = RtfReader::read(rtf);
+        line.documents.append(plainText(message));
+        for (ChatHistory* h : {&m_mainHistory, &history(contact)})
+            h->AppendPeerLine(sender, message);
     }
     m_ui->lineAppended(nullptr, line);
     m_ui->lineAppended(&contact, line);
@@ -1041,7 +1040,8 @@ MessengerController::SendResult MessengerController::SendFromMain(const QList<Co
         setMainStatus(QStringLiteral(" No contact selected.\n"));
         return result;
     }
-    if (RtfToPlainText(rtf).isEmpty()) {
+    const RichText message = RtfReader::read(rtf);
+    if (message.plainText().isEmpty()) {
         setMainStatus(QStringLiteral(" No message to send.\n"));
         return result;
     }
@@ -1049,17 +1049,17 @@ MessengerController::SendResult MessengerController::SendFromMain(const QList<Co
         const QString name = DisplayName(*c);
         if (postMessage(*c, rtf)) {
             result.sent.append(name);
-            appendOwnLine(c, false, name, rtf);
+            appendOwnLine(c, false, name, message);
         } else if (QueueMessage(*c, rtf)) {
             result.sent.append(name);
             result.queued = true;
-            appendOwnLine(c, true, name, rtf);
+            appendOwnLine(c, true, name, message);
         } else {
             result.failed.append(name);
         }
     }
     if (!result.sent.isEmpty()) {
-        appendOwnLine(nullptr, result.queued, result.sent.join(QStringLiteral(", ")), rtf);
+        appendOwnLine(nullptr, result.queued, result.sent.join(QStringLiteral(", ")), message);
         result.clearInput = true;
     }
     if (!m_mainStatus.contains(TypingWord)) {
@@ -1074,21 +1074,22 @@ bool MessengerController::SendFromChatWindow(Contact& contact, const QByteArray&
 {
     if (!entryOf(contact))
         return false;
-    if (RtfToPlainText(rtf).isEmpty()) {
+    const RichText message = RtfReader::read(rtf);
+    if (message.plainText().isEmpty()) {
         setChatStatus(contact, QStringLiteral(" No message to send.\n"));
         return false;
     }
     const QString name = DisplayName(contact);
     if (postMessage(contact, rtf)) {
-        appendOwnLine(&contact, false, name, rtf);
-        appendOwnLine(nullptr, false, name, rtf);
+        appendOwnLine(&contact, false, name, message);
+        appendOwnLine(nullptr, false, name, message);
         if (!chatStatusText(contact).contains(TypingWord))
             setChatStatus(contact, QString());
         return true;
     }
     if (QueueMessage(contact, rtf)) {
-        appendOwnLine(nullptr, true, name, rtf);
-        appendOwnLine(&contact, true, name, rtf);
+        appendOwnLine(nullptr, true, name, message);
+        appendOwnLine(&contact, true, name, message);
         return true;
     }
     if (!chatStatusText(contact).contains(TypingWord))

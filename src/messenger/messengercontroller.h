@@ -1,5 +1,7 @@
 #pragma once
 
+#include "messenger/richtext.h"
+
 #include "messenger/chathistory.h"
 #include "messenger/chathost.h"
 #include "messenger/chatsessions.h"
@@ -224,8 +226,9 @@ private:
     void announceOnline(const Contact& contact);
     void renameStep(Contact& contact, const QString& oldName);
     void noticeMessage(Contact& contact, bool queue);
+    // A message is read once and the document goes into every pane it shows in.
     void appendOwnLine(const Contact* pane, bool queued, const QString& recipients,
-                       const QByteArray& rtf);
+                       const RichText& message);
     void appendPeerLine(Contact& contact, bool queue, const QByteArray& rtf);
     bool postMessage(Contact& contact, const QByteArray& rtf);
     int sharesFlagFor(const Contact& contact) const;
