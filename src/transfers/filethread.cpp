@@ -17,6 +17,9 @@
 
 #include <algorithm>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcFileSession, "zephlink.transfers.session")
@@ -71,6 +74,17 @@ bool IsPlainAbsolutePath(const QString& path)
         return false;
     const QStringList parts = path.split(u'/');
     return !parts.contains(QStringLiteral(".."));
+}
+
+// Acknowledges what has arrived at once instead of after the delayed-ACK
+// time (up to 40 ms). The sender's next small frame waits for that
+// acknowledgement (Nagle's algorithm), so without it every folder entry
+// whose data ends in a short segment would cost a delayed-ACK wait.
+void AcknowledgeNow(const QTcpSocket* socket)
+{
+    const int one = 1;
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one,
+                 sizeof one);
 }
 
 } // namespace
@@ -665,6 +679,9 @@ void CFileThread::onRawData(char* data, qint64 size)
     }
     m_entryDone += static_cast<uint64_t>(size);
     if (m_entryDone >= m_entrySize) {
+        // The next entry (7) comes only once the sender hears that this
+        // one's data is in.
+        AcknowledgeNow(m_socket->socket());
         m_entryDone = 0;
         if (!finishPartial(m_target)) {
             m_result = SessionResult::WriteError;
@@ -886,10 +903,15 @@ void CFileThread::pump()
     }
     if (endOfFile || m_sendRemaining == 0) {
         m_sendingData = false;
-        if (t.isFolder)
+        if (t.isFolder) {
+            // Hand the entry's data to the system now: the next entry's
+            // checksum is read before the event loop would write it, and the
+            // receiver can store this entry meanwhile.
+            m_socket->socket()->flush();
             entryDataSent();
-        else
+        } else {
             singleDataQueued();
+        }
     }
 }
 
