@@ -866,18 +866,19 @@ void CFileThread::pump()
     if (!m_sendingData || m_ending)
         return;
     Transfer& t = m_transfer;
-    if (m_block.size() != BlockSize)
-        m_block.resize(BlockSize);
     bool endOfFile = false;
     while (m_sendRemaining > 0 && m_socket->bytesToWrite() < SendQueueLimit) {
+        QByteArray& block = freeBlock();
         const qint64 want = static_cast<qint64>(std::min<uint64_t>(m_sendRemaining, BlockSize));
-        const qint64 got = m_file->read(m_block.data(), want);
+        block.resize(want);
+        const qint64 got = m_file->read(block.data(), want);
         if (got <= 0) {
             endOfFile = true;
             break;
         }
-        m_stream.XorStream(reinterpret_cast<uint8_t*>(m_block.data()), static_cast<size_t>(got));
-        if (!m_socket->SendAll(m_block.constData(), got)) {
+        block.resize(got);
+        m_stream.XorStream(reinterpret_cast<uint8_t*>(block.data()), static_cast<size_t>(got));
+        if (!m_socket->SendAll(block)) {
             // The connection has ended; its notification ends the session. A
             // send that failed by itself is a transmit error, one on a
             // connection the peer had already closed is not.
@@ -913,6 +914,24 @@ void CFileThread::pump()
             singleDataQueued();
         }
     }
+}
+
+// A block the socket no longer holds (or a new one while all are queued).
+// The socket queues our blocks by reference, so a block is reused only once
+// it has been written out: no copy per block and no memory churn.
+QByteArray& CFileThread::freeBlock()
+{
+    for (QByteArray& block : m_blocks) {
+        if (block.isDetached())
+            return block;
+    }
+    if (m_blocks.size() >= BlockPoolSize) {
+        // Everything still queued: a block of its own for this once.
+        m_blocks.first() = QByteArray(BlockSize, Qt::Uninitialized);
+        return m_blocks.first();
+    }
+    m_blocks.append(QByteArray(BlockSize, Qt::Uninitialized));
+    return m_blocks.last();
 }
 
 void CFileThread::onBytesWritten()

@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QString>
@@ -142,6 +143,8 @@ public:
     static constexpr qint64 BlockSize = 64 * 1024;
     // The sender tops up the socket's queue to at most this much.
     static constexpr qint64 SendQueueLimit = 1024 * 1024;
+    // Enough blocks to fill the queue, with one being written and one spare.
+    static constexpr qsizetype BlockPoolSize = SendQueueLimit / BlockSize + 2;
 
     // An outgoing session.
     CFileThread(std::shared_ptr<FileSessionShared> shared, FileSessionId id,
@@ -208,6 +211,7 @@ private:
     void startEntryData();  // 1653
     void onEntryReply(const QByteArray& plain);
     void pump();
+    QByteArray& freeBlock();
     void onBytesWritten();
     void singleDataQueued();
     void entryDataSent();
@@ -271,9 +275,9 @@ private:
 
     // The data phase.
     QFile* m_file = nullptr;
-    QString m_target; // receiver: where the current file goes (without ".part")
-    QByteArray m_block;
-    QString m_entryPath; // relative, '/' between components; empty before the first
+    QString m_target;           // receiver: where the current file goes (without ".part")
+    QList<QByteArray> m_blocks; // sender: blocks for the socket's queue, reused
+    QString m_entryPath;        // relative, '/' between components; empty before the first
     uint64_t m_entrySize = 0;
     uint64_t m_entryOffset = 0;
     uint64_t m_entryDone = 0;

@@ -92,10 +92,15 @@ void FramedSocket::onSocketConnected()
 
 bool FramedSocket::SendAll(const QByteArray& bytes)
 {
-    return SendAll(bytes.constData(), bytes.size());
+    return sendBytes(bytes.constData(), bytes.size(), &bytes);
 }
 
 bool FramedSocket::SendAll(const char* data, qint64 size)
+{
+    return sendBytes(data, size, nullptr);
+}
+
+bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* whole)
 {
     if (hasEnded())
         return false;
@@ -105,7 +110,10 @@ bool FramedSocket::SendAll(const char* data, qint64 size)
     }
     if (size == 0)
         return true;
-    if (m_socket->write(data, size) != size) {
+    // A block handed over whole joins the socket's queue by reference
+    // instead of being copied into it.
+    const qint64 written = whole ? m_socket->write(*whole) : m_socket->write(data, size);
+    if (written != size) {
         qCDebug(lcTransport) << "send failed:" << m_socket->errorString();
         endConnection(EndReason::SendFailed);
         return false;

@@ -79,7 +79,9 @@ public:
     void connectToPeer(const QString& host, quint16 port, ConnectionHello::Kind kind);
 
     // Raw bytes, queued for sending in order. False (and the connection ends)
-    // when the socket is not connected or refuses the bytes.
+    // when the socket is not connected or refuses the bytes. A QByteArray is
+    // queued without a copy; change it only once the socket has let it go
+    // (isDetached()), or it is copied then.
     bool SendAll(const QByteArray& bytes);
     bool SendAll(const char* data, qint64 size);
     // type, 4-byte little-endian length, sealed payload. Sealing re-seeds the
@@ -146,6 +148,7 @@ private:
     void onDisconnected();
     void onErrorOccurred(QAbstractSocket::SocketError error);
 
+    bool sendBytes(const char* data, qint64 size, const QByteArray* whole);
     void processIncoming();
     bool fillPending();
     void handshakeStepComplete();
