@@ -96,6 +96,25 @@ uint32_t HeadCrc(const QString& path)
     return total > 0 ? crc : 0;
 }
 
+uint32_t HeadCrc(const QString& path, QByteArray& head)
+{
+    qint64 total = 0;
+    if (QFileInfo(path).isFile()) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            head.resize(HeadCrcMaxBytes);
+            while (total < HeadCrcMaxBytes) {
+                const qint64 n = file.read(head.data() + total, HeadCrcMaxBytes - total);
+                if (n <= 0)
+                    break;
+                total += n;
+            }
+        }
+    }
+    head.resize(total);
+    return total > 0 ? Crc32(head) : 0;
+}
+
 uint64_t FileSize(const QString& path)
 {
     const QFileInfo info(path);

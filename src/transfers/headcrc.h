@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -19,6 +20,10 @@ uint32_t Crc32(QByteArrayView data, uint32_t crc = 0);
 // be opened, is empty or is not a regular file (a pipe or device would
 // block or never end).
 uint32_t HeadCrc(const QString& path);
+// The same, leaving the bytes it read (at most the first MiB; none when it
+// gives 0) in head, for a caller that sends them next. head keeps its
+// capacity from call to call.
+uint32_t HeadCrc(const QString& path, QByteArray& head);
 
 // Size of a regular file (a symbolic link counts as what it points to);
 // 0 when the path does not exist or names anything else.
