@@ -16,10 +16,12 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstring>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcFileSession, "zephlink.transfers.session")
@@ -74,6 +76,16 @@ bool IsPlainAbsolutePath(const QString& path)
         return false;
     const QStringList parts = path.split(u'/');
     return !parts.contains(QStringLiteral(".."));
+}
+
+// What tells that a file changed: its identity, size and modification time.
+FileStamp StampOf(const QString& path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
+            static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 // Acknowledges what has arrived at once instead of after the delayed-ACK
@@ -788,6 +800,8 @@ void CFileThread::onEntry(const QByteArray& plain)
     reply.append(Uint32Payload(disposition));
     if (!send(FileEntryReply, reply))
         return;
+    // The sender waits for it; no need to wait for the event loop.
+    m_socket->socket()->flush();
     restartStream();
     if (disposition == EntrySend)
         m_socket->ExpectRaw(m_entrySize - offset);
@@ -871,14 +885,26 @@ void CFileThread::pump()
         QByteArray& block = freeBlock();
         const qint64 want = static_cast<qint64>(std::min<uint64_t>(m_sendRemaining, BlockSize));
         block.resize(want);
-        const qint64 got = m_file->read(block.data(), want);
+        qint64 got = -1;
+        if (m_headPos < m_entryHead.size()) {
+            got = std::min<qint64>(want, m_entryHead.size() - m_headPos);
+            memcpy(block.data(), m_entryHead.constData() + m_headPos, static_cast<size_t>(got));
+            m_headPos += got;
+        } else if (m_file) {
+            got = m_file->read(block.data(), want);
+        }
         if (got <= 0) {
             endOfFile = true;
             break;
         }
         block.resize(got);
         m_stream.XorStream(reinterpret_cast<uint8_t*>(block.data()), static_cast<size_t>(got));
-        if (!m_socket->SendAll(block)) {
+        // Whole blocks join the socket's queue as they are; a short one (the
+        // end of an entry) is copied, so that the next frame goes out in the
+        // same write instead of waiting behind it for an acknowledgement.
+        const bool queued =
+            got == BlockSize ? m_socket->SendAll(block) : m_socket->SendAll(block.constData(), got);
+        if (!queued) {
             // The connection has ended; its notification ends the session. A
             // send that failed by itself is a transmit error, one on a
             // connection the peer had already closed is not.
@@ -904,15 +930,10 @@ void CFileThread::pump()
     }
     if (endOfFile || m_sendRemaining == 0) {
         m_sendingData = false;
-        if (t.isFolder) {
-            // Hand the entry's data to the system now: the next entry's
-            // checksum is read before the event loop would write it, and the
-            // receiver can store this entry meanwhile.
-            m_socket->socket()->flush();
-            entryDataSent();
-        } else {
+        if (t.isFolder)
+            entryDataSent(); // the next entry's announcement follows the data
+        else
             singleDataQueued();
-        }
     }
 }
 
@@ -994,11 +1015,18 @@ void CFileThread::nextEntry()
             return;
     }
     QString found;
+    bool readAhead = false;
     {
         EntryListPtr list = t.entries;
         QMutexLocker locker(&list->lock);
         while (!list->paths.isEmpty()) {
             const QString relative = list->paths.first();
+            if (m_nextReady && relative == m_nextPath &&
+                StampOf(t.senderPath + u'/' + relative) == m_nextStamp) {
+                found = relative;
+                readAhead = true;
+                break;
+            }
             const QFileInfo info(t.senderPath + u'/' + relative);
             if (info.isFile() && info.isReadable()) {
                 found = relative;
@@ -1007,11 +1035,19 @@ void CFileThread::nextEntry()
             list->paths.removeFirst();
         }
     }
+    m_nextReady = false;
     if (!found.isEmpty()) {
         const QString full = t.senderPath + u'/' + found;
         m_entryPath = found;
-        m_entrySize = FileSize(full);
-        m_entryCrc = HeadCrc(full);
+        if (readAhead) {
+            m_entrySize = m_nextSize;
+            m_entryCrc = m_nextCrc;
+            m_entryHead.swap(m_nextHead);
+        } else {
+            m_entrySize = FileSize(full);
+            // The bytes read for the checksum are the first ones to send.
+            m_entryCrc = HeadCrc(full, m_entryHead);
+        }
         m_entryOffset = 0;
         m_entryDone = 0;
         m_entryCounted = false;
@@ -1021,7 +1057,12 @@ void CFileThread::nextEntry()
         payload.append(Uint64Payload(m_entrySize));
         payload.append(Uint32Payload(m_entryCrc));
         // A failed send ends the connection, and with it the session.
-        m_socket->SendFrame(FileEntry, payload);
+        if (m_socket->SendFrame(FileEntry, payload)) {
+            // Out behind the previous entry's data at once, and the entry
+            // after this one is read while the receiver prepares its reply.
+            m_socket->socket()->flush();
+            postToSelf(&CFileThread::readNextEntryAhead);
+        }
         return;
     }
     if (t.sizeUnknown) {
@@ -1036,6 +1077,36 @@ void CFileThread::nextEntry()
     progressTick();
     m_result = SessionResult::Complete;
     m_connectTimer->start(m_shared->timings().lingerMs.load());
+}
+
+// Reads the size, checksum and head of the entry that follows the announced
+// one, so that it can be announced the moment the current data is queued.
+// The next entry uses it only if its path is still first in the list then.
+void CFileThread::readNextEntryAhead()
+{
+    if (m_ending || m_nextReady || !m_entryReplyDue)
+        return;
+    const Transfer& t = m_transfer;
+    QString next;
+    {
+        EntryListPtr list = t.entries;
+        QMutexLocker locker(&list->lock);
+        if (list->paths.size() >= 2 && list->paths.first() == m_entryPath)
+            next = list->paths.at(1);
+    }
+    if (next.isEmpty())
+        return;
+    const QString full = t.senderPath + u'/' + next;
+    const QFileInfo info(full);
+    if (!info.isFile() || !info.isReadable())
+        return; // the next entry takes it off the list
+    // Stamped before reading: a change from here on is noticed when the
+    // entry is announced, and it is read again then.
+    m_nextStamp = StampOf(full);
+    m_nextPath = next;
+    m_nextSize = static_cast<uint64_t>(info.size());
+    m_nextCrc = HeadCrc(full, m_nextHead);
+    m_nextReady = m_nextStamp.size >= 0;
 }
 
 void CFileThread::onEntryReply(const QByteArray& plain)
@@ -1073,19 +1144,37 @@ void CFileThread::startEntryData()
 {
     if (m_ending)
         return;
+    // The head read with the checksum goes first; the file is opened only
+    // for what lies beyond it.
+    const auto headSize = static_cast<uint64_t>(m_entryHead.size());
+    m_headPos = static_cast<qsizetype>(std::min(m_entryOffset, headSize));
+    const uint64_t fileFrom = std::max(m_entryOffset, headSize);
     const QString full = m_transfer.senderPath + u'/' + m_entryPath;
-    auto* file = new QFile(full, this);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !file->seek(static_cast<qint64>(m_entryOffset))) {
-        // The receiver now waits for this entry's data; nothing else can
-        // follow in step with it.
-        qCWarning(lcFileSession) << "session" << m_id << "cannot read accepted entry" << full;
-        delete file;
-        m_result = SessionResult::TransmitError;
-        endSession();
-        return;
+    if (fileFrom >= m_entrySize) {
+        // All of it was read with the checksum. An entry removed or cut
+        // short since then fails as it would when read now.
+        const QFileInfo info(full);
+        if (!info.isFile() || static_cast<uint64_t>(info.size()) < m_entrySize) {
+            qCWarning(lcFileSession) << "session" << m_id << "entry" << m_entryPath
+                                     << "is gone or shorter than announced";
+            m_result = SessionResult::TransmitError;
+            endSession();
+            return;
+        }
+    } else {
+        auto* file = new QFile(full, this);
+        if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+            !file->seek(static_cast<qint64>(fileFrom))) {
+            // The receiver now waits for this entry's data; nothing else can
+            // follow in step with it.
+            qCWarning(lcFileSession) << "session" << m_id << "cannot read accepted entry" << full;
+            delete file;
+            m_result = SessionResult::TransmitError;
+            endSession();
+            return;
+        }
+        m_file = file;
     }
-    m_file = file;
     m_sendRemaining = m_entrySize - m_entryOffset;
     m_sendingData = true;
     pump();
@@ -1107,6 +1196,12 @@ void CFileThread::sizeKnown(uint64_t totalSize)
         sendSizeUpdate();
     else
         m_sizeUpdatePending = true;
+    // The walk has ended: a sender waiting for it to list more entries need
+    // not wait out the rest of its second.
+    if (m_entryRetryTimer->isActive()) {
+        m_entryRetryTimer->stop();
+        postToSelf(&CFileThread::nextEntry);
+    }
 }
 
 bool CFileThread::sendSizeUpdate()

@@ -125,6 +125,15 @@ private:
     QHash<FileSessionId, Entry> m_entries;
 };
 
+// Tells whether a file changed between two looks at it.
+struct FileStamp
+{
+    quint64 inode = 0;
+    qint64 size = -1; // -1: not there
+    qint64 modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
 // One file transfer session on its own thread (kind 2): an outgoing one
 // connects to the peer and offers (or asks to be offered) the transfer; an
 // accepted one waits for the peer's request or offer. The side that has the
@@ -208,7 +217,8 @@ private:
     void onSelectingPath();
     void startSingleData(); // 1647
     void nextEntry();       // 1652
-    void startEntryData();  // 1653
+    void readNextEntryAhead();
+    void startEntryData(); // 1653
     void onEntryReply(const QByteArray& plain);
     void pump();
     QByteArray& freeBlock();
@@ -277,7 +287,16 @@ private:
     QFile* m_file = nullptr;
     QString m_target;           // receiver: where the current file goes (without ".part")
     QList<QByteArray> m_blocks; // sender: blocks for the socket's queue, reused
-    QString m_entryPath;        // relative, '/' between components; empty before the first
+    QByteArray m_entryHead;     // sender: the entry's first bytes, read with its checksum
+    qsizetype m_headPos = 0;    // sender: the next of them to send
+    // Sender: the entry after the announced one, read ahead.
+    bool m_nextReady = false;
+    QString m_nextPath;
+    uint64_t m_nextSize = 0;
+    uint32_t m_nextCrc = 0;
+    QByteArray m_nextHead;
+    FileStamp m_nextStamp;
+    QString m_entryPath; // relative, '/' between components; empty before the first
     uint64_t m_entrySize = 0;
     uint64_t m_entryOffset = 0;
     uint64_t m_entryDone = 0;
