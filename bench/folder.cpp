@@ -211,8 +211,8 @@ int main(int argc, char** argv)
         const QString source = dir.filePath(set.name);
         std::printf("\n%s: %d files of %lld KiB (%s MB)\n", qPrintable(set.name), set.files,
                     set.fileSize / 1024, qPrintable(megabytes(set.bytes())));
-        std::printf("%-5s %-32s %8s %9s %8s %14s %14s\n", "round", "copy", "seconds", "files/s",
-                    "MB/s", "sender VmHWM", "receiver VmHWM");
+        std::printf("%-5s %-32s %8s %9s %8s %14s %14s %9s %9s\n", "round", "copy", "seconds",
+                    "files/s", "MB/s", "sender VmHWM", "receiver VmHWM", "send CPU", "recv CPU");
         std::fflush(stdout);
         Figures figures[3];
         for (int round = 1; round <= rounds; ++round) {
@@ -226,6 +226,8 @@ int main(int argc, char** argv)
                 double took = -1;
                 qint64 senderPeak = -1;
                 qint64 receiverPeak = -1;
+                double senderCpu = -1;
+                double receiverCpu = -1;
                 settleDisk();
                 switch (tool) {
                 case Tool::Nodes: {
@@ -236,6 +238,8 @@ int main(int argc, char** argv)
                         took = pair.send(source, 3600 * 1000);
                         senderPeak = pair.alice->peakResident();
                         receiverPeak = pair.bob->peakResident();
+                        senderCpu = pair.alice->cpuSeconds();
+                        receiverCpu = pair.bob->cpuSeconds();
                         pair.quit();
                     } else {
                         std::fprintf(stderr, "the nodes did not start and meet\n");
@@ -262,11 +266,14 @@ int main(int argc, char** argv)
                     f.bestMegabytesPerSecond = std::max(f.bestMegabytesPerSecond, rate);
                 }
                 const bool nodes = tool == Tool::Nodes;
-                std::printf("%-5d %-32s %8.2f %9.0f %8.1f %11s%s %11s%s%s\n", round, toolName(tool),
-                            took, filesPerSecond, rate,
-                            nodes ? qPrintable(megabytes(senderPeak)) : "", nodes ? " MB" : "   ",
-                            nodes ? qPrintable(megabytes(receiverPeak)) : "", nodes ? " MB" : "   ",
-                            same ? "" : "  FAILED");
+                const QString memory = nodes ? QStringLiteral("%1 MB %2 MB %3s %4s")
+                                                   .arg(megabytes(senderPeak), 11)
+                                                   .arg(megabytes(receiverPeak), 11)
+                                                   .arg(senderCpu, 8, 'f', 2)
+                                                   .arg(receiverCpu, 8, 'f', 2)
+                                             : QString();
+                std::printf("%-5d %-32s %8.2f %9.0f %8.1f %s%s\n", round, toolName(tool), took,
+                            filesPerSecond, rate, qPrintable(memory), same ? "" : "  FAILED");
                 std::fflush(stdout);
             }
         }
