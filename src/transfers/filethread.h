@@ -149,7 +149,7 @@ class CFileThread : public SessionWorker
 public:
     // Bytes read, scrambled and written in one go; a memory bound, not a
     // wire unit.
-    static constexpr qint64 BlockSize = 64 * 1024;
+    static constexpr qint64 BlockSize = 256 * 1024;
     // The sender tops up the socket's queue to at most this much.
     static constexpr qint64 SendQueueLimit = 1024 * 1024;
     // Enough blocks to fill the queue, with one being written and one spare.
