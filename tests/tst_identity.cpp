@@ -2,6 +2,7 @@
 #include "messenger/identity.h"
 #include "testsupport.h"
 
+#include <QSet>
 #include <QTest>
 
 #include <cstring>
@@ -320,6 +321,12 @@ void TestIdentity::makeUid()
     for (quint32 t = before; t <= after; ++t)
         hasSeconds = hasSeconds || uid.contains(ToBase36(t));
     QVERIFY2(hasSeconds, uid.constData());
+
+    // Profiles created side by side never share a uid.
+    QSet<QByteArray> seen;
+    for (int i = 0; i < 200; ++i)
+        seen.insert(MakeUid());
+    QCOMPARE(seen.size(), 200);
 }
 
 QTEST_GUILESS_MAIN(TestIdentity)

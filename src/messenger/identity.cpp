@@ -4,6 +4,8 @@
 
 #include <sys/statvfs.h>
 
+#include <atomic>
+
 #include <cstring>
 #include <ctime>
 
@@ -106,7 +108,18 @@ QByteArray MakeUid()
     if (rootFilesystemId(fsid))
         uid += ToBase36(fsid);
     uid += ToBase36(static_cast<uint32_t>(time(nullptr)));
-    uid += ToBase36(tickCount());
+    // Two identities made in the same millisecond (two profiles created side
+    // by side in one process) would share a uid and refuse each other as
+    // "yourself": the tick part never repeats within a process.
+    static std::atomic<uint32_t> lastTick{0};
+    const uint32_t now = tickCount();
+    uint32_t previous = lastTick.load();
+    uint32_t tick;
+    do {
+        // Later than the last one handed out, modulo the 32-bit wrap.
+        tick = previous == 0 || static_cast<int32_t>(now - previous) > 0 ? now : previous + 1;
+    } while (!lastTick.compare_exchange_weak(previous, tick));
+    uid += ToBase36(tick);
     return uid;
 }
 
