@@ -35,6 +35,13 @@ private:
             },
             10000);
     }
+    // Two fresh cores, started and connected.
+    static bool startConnected(Core& a, Core& b)
+    {
+        a.prepare();
+        b.prepare();
+        return a.start() && b.start() && connectPair(a, b);
+    }
     static bool sessionsGone(Core& core)
     {
         return QTest::qWaitFor([&] { return core.c->chatSessions().count() == 0; }, 10000);
@@ -58,11 +65,7 @@ private slots:
 void TestController::addEachOther()
 {
     Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
-    a.prepare();
-    b.prepare();
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QVERIFY(connectPair(a, b));
+    QVERIFY(startConnected(a, b));
 
     const QString port = QString::number(b.port());
     QCOMPARE(a.ui.events, QStringList({QStringLiteral("Trying to connect to: 127.0.0.1:") + port +
@@ -84,11 +87,7 @@ void TestController::addEachOther()
 void TestController::messagesBothWays()
 {
     Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
-    a.prepare();
-    b.prepare();
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QVERIFY(connectPair(a, b));
+    QVERIFY(startConnected(a, b));
     Contact* bob = a.contact(QStringLiteral("Bob"));
     Contact* alice = b.contact(QStringLiteral("Alice"));
 
@@ -123,11 +122,7 @@ void TestController::messagesBothWays()
 void TestController::typing()
 {
     Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
-    a.prepare();
-    b.prepare();
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QVERIFY(connectPair(a, b));
+    QVERIFY(startConnected(a, b));
     Contact* bob = a.contact(QStringLiteral("Bob"));
     Contact* alice = b.contact(QStringLiteral("Alice"));
 
@@ -157,11 +152,7 @@ void TestController::typing()
 void TestController::offlineQueueDeliveredInOrder()
 {
     Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
-    a.prepare();
-    b.prepare();
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QVERIFY(connectPair(a, b));
+    QVERIFY(startConnected(a, b));
     Contact* bob = a.contact(QStringLiteral("Bob"));
 
     // Bob shows himself Offline: still connected, but he gets everything queued.
@@ -307,11 +298,7 @@ void TestController::refusals()
 void TestController::blockUnblockDisconnectDelete()
 {
     Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
-    a.prepare();
-    b.prepare();
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QVERIFY(connectPair(a, b));
+    QVERIFY(startConnected(a, b));
     Contact* bob = a.contact(QStringLiteral("Bob"));
     Contact* alice = b.contact(QStringLiteral("Alice"));
     const QString alicePort = QString::number(a.port());
@@ -382,11 +369,7 @@ void TestController::requestedEndHoldsWhenSessionEndsFirst()
 {
     QFETCH(bool, block);
     Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
-    a.prepare();
-    b.prepare();
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QVERIFY(connectPair(a, b));
+    QVERIFY(startConnected(a, b));
     Contact* bob = a.contact(QStringLiteral("Bob"));
 
     // The session ends for another reason (the peer went away) before it
@@ -410,11 +393,7 @@ void TestController::requestedEndHoldsWhenSessionEndsFirst()
 void TestController::identityUpdates()
 {
     Core a(QStringLiteral("Alice")), b(QStringLiteral("Bob"));
-    a.prepare();
-    b.prepare();
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    QVERIFY(connectPair(a, b));
+    QVERIFY(startConnected(a, b));
     Contact* bob = a.contact(QStringLiteral("Bob"));
 
     QVERIFY(b.c->SetScreenName(QStringLiteral("Bobby")));
