@@ -188,35 +188,34 @@ QString TransferManager::contactText(const Contact* contact) const
 
 // --- rows ---
 
-int TransferManager::rowOfKey(quint64 key) const
+int TransferManager::firstRowWhere(const std::function<bool(const TransferRow&)>& match) const
 {
     for (int i = 0; i < rowCount(); ++i) {
-        if (m_rows[size_t(i)]->key == key)
+        if (match(*m_rows[size_t(i)]))
             return i;
     }
     return -1;
+}
+
+int TransferManager::rowOfKey(quint64 key) const
+{
+    return firstRowWhere([key](const TransferRow& r) { return r.key == key; });
 }
 
 int TransferManager::rowOfSession(uint32_t sessionId) const
 {
     if (sessionId == 0)
         return -1;
-    for (int i = 0; i < rowCount(); ++i) {
-        if (m_rows[size_t(i)]->transfer.sessionThreadId == sessionId)
-            return i;
-    }
-    return -1;
+    return firstRowWhere(
+        [sessionId](const TransferRow& r) { return r.transfer.sessionThreadId == sessionId; });
 }
 
 int TransferManager::rowOfCalc(uint32_t calcId) const
 {
     if (calcId == 0)
         return -1;
-    for (int i = 0; i < rowCount(); ++i) {
-        if (m_rows[size_t(i)]->transfer.calcThreadId == calcId)
-            return i;
-    }
-    return -1;
+    return firstRowWhere(
+        [calcId](const TransferRow& r) { return r.transfer.calcThreadId == calcId; });
 }
 
 QString TransferManager::columnText(int index, int column) const
