@@ -179,6 +179,26 @@ bool TransferManager::contactOffline(const Transfer& t) const
     return !c || c->status == StatusOffline;
 }
 
+// A new send row: a folder's size is unknown until its walk ends, a file's
+// size and head checksum are taken now. Fills t's size fields to match.
+std::unique_ptr<TransferRow> TransferManager::newSendRow(Transfer& t, const Contact* contact) const
+{
+    auto row = std::make_unique<TransferRow>();
+    row->contactText = contactText(contact);
+    row->speedText = IdleSpeedText;
+    if (t.isFolder) {
+        row->sizeText = CalculatingText;
+        t.sizeUnknown = 1;
+        t.entries = NewEntryList();
+        t.headCrc = 0;
+    } else {
+        t.totalSize = FileSize(t.senderPath);
+        t.headCrc = HeadCrc(t.senderPath);
+        row->sizeText = FormatSize(t.totalSize);
+    }
+    return row;
+}
+
 QString TransferManager::contactText(const Contact* contact) const
 {
     if (!contact)
@@ -315,19 +335,7 @@ int TransferManager::QueueTransfer(Transfer t, bool quiet)
 
     t.queueTime = int32_t(now());
     t.statusText = QStringLiteral("Queued");
-    auto row = std::make_unique<TransferRow>();
-    row->contactText = contactText(contact);
-    row->speedText = IdleSpeedText;
-    if (t.isFolder) {
-        row->sizeText = CalculatingText;
-        t.sizeUnknown = 1;
-        t.entries = NewEntryList();
-        t.headCrc = 0;
-    } else {
-        t.totalSize = FileSize(t.senderPath);
-        t.headCrc = HeadCrc(t.senderPath);
-        row->sizeText = FormatSize(t.totalSize);
-    }
+    auto row = newSendRow(t, contact);
     row->transfer = std::move(t);
     if (row->transfer.isFolder)
         startWalk(*row);
@@ -841,19 +849,7 @@ void TransferManager::sendingSessionIdentified(Transfer& s)
     s.percent = 0;
     s.state = TransferState::Waiting;
     s.statusText = CalculatingText;
-    auto row = std::make_unique<TransferRow>();
-    row->contactText = contactText(contact);
-    row->speedText = IdleSpeedText;
-    if (s.isFolder) {
-        row->sizeText = CalculatingText;
-        s.sizeUnknown = 1;
-        s.entries = NewEntryList();
-        s.headCrc = 0;
-    } else {
-        s.totalSize = FileSize(s.senderPath);
-        s.headCrc = HeadCrc(s.senderPath);
-        row->sizeText = FormatSize(s.totalSize);
-    }
+    auto row = newSendRow(s, contact);
     row->transfer = CopyTransfer(s);
     row->transfer.contactBound = true;
     row->transfer.queueTime = int32_t(now());

@@ -195,6 +195,7 @@ private:
     bool contactOnline(const Transfer& t) const;
     bool contactOffline(const Transfer& t) const;
     QString contactText(const Contact* contact) const;
+    std::unique_ptr<TransferRow> newSendRow(Transfer& t, const Contact* contact) const;
     int firstRowWhere(const std::function<bool(const TransferRow&)>& match) const;
     int rowOfSession(uint32_t sessionId) const;
     int rowOfCalc(uint32_t calcId) const;
