@@ -108,14 +108,28 @@ void ProfileStore::show(ProfileUi::Icon icon, const QString& caption, const QStr
         m_ui->showMessage(icon, caption, text);
 }
 
-bool ProfileStore::readFile(QLatin1StringView fileName, QByteArray& bytes, bool& error) const
+ProfileStore::LoadOutcome ProfileStore::openFile(QLatin1StringView fileName,
+                                                 std::optional<BinaryReader>& reader,
+                                                 uint32_t presetVersion,
+                                                 std::optional<qsizetype> contactCount)
 {
     QFile file(filePath(fileName));
     if (!file.open(QIODevice::ReadOnly))
-        return false;
-    bytes = file.readAll();
-    error = file.error() != QFileDevice::NoError;
-    return true;
+        return LoadOutcome::Missing;
+    reader.emplace(file.readAll());
+    const bool error = file.error() != QFileDevice::NoError;
+    // Words the file is too short to hold keep their presets.
+    uint32_t version = presetVersion;
+    reader->readUInt32(version);
+    bool countMatches = true;
+    if (contactCount) {
+        uint32_t count = static_cast<uint32_t>(*contactCount);
+        reader->readUInt32(count);
+        countMatches = count == static_cast<uint32_t>(*contactCount);
+    }
+    if (version != FORMAT_VERSION || !countMatches || error)
+        return damaged(fileName);
+    return LoadOutcome::Loaded;
 }
 
 ProfileStore::LoadOutcome ProfileStore::damaged(QLatin1StringView fileName)
@@ -128,16 +142,11 @@ ProfileStore::LoadOutcome ProfileStore::damaged(QLatin1StringView fileName)
 
 ProfileStore::LoadOutcome ProfileStore::loadSettings(Settings& settings)
 {
-    QByteArray bytes;
-    bool error = false;
-    if (!readFile(SettingsFile, bytes, error))
-        return LoadOutcome::Missing;
-    BinaryReader r(bytes);
+    std::optional<BinaryReader> reader;
     // Unlike the other files, an empty Settings.cfg fails its version check.
-    uint32_t version = 0;
-    r.readUInt32(version);
-    if (version != FORMAT_VERSION || error)
-        return damaged(SettingsFile);
+    if (const LoadOutcome opened = openFile(SettingsFile, reader, 0); opened != LoadOutcome::Loaded)
+        return opened;
+    BinaryReader& r = *reader;
     QByteArray block = settings.encodeBlock();
     r.readBlock(block.data(), Settings::BlockSize);
     settings.decodeBlock(block);
@@ -150,15 +159,11 @@ ProfileStore::LoadOutcome ProfileStore::loadSettings(Settings& settings)
 
 ProfileStore::LoadOutcome ProfileStore::loadMyInfo(Identity& identity)
 {
-    QByteArray bytes;
-    bool error = false;
-    if (!readFile(MyInfoFile, bytes, error))
-        return LoadOutcome::Missing;
-    BinaryReader r(bytes);
-    uint32_t version = FORMAT_VERSION;
-    r.readUInt32(version);
-    if (version != FORMAT_VERSION || error)
-        return damaged(MyInfoFile);
+    std::optional<BinaryReader> reader;
+    if (const LoadOutcome opened = openFile(MyInfoFile, reader, FORMAT_VERSION);
+        opened != LoadOutcome::Loaded)
+        return opened;
+    BinaryReader& r = *reader;
     QByteArray image = identity.encode();
     r.readBlock(image.data(), Identity::Size);
     identity.decode(image);
@@ -168,15 +173,11 @@ ProfileStore::LoadOutcome ProfileStore::loadMyInfo(Identity& identity)
 
 ProfileStore::LoadOutcome ProfileStore::loadContacts(QList<Contact>& contacts)
 {
-    QByteArray bytes;
-    bool error = false;
-    if (!readFile(ContactsFile, bytes, error))
-        return LoadOutcome::Missing;
-    BinaryReader r(bytes);
-    uint32_t version = FORMAT_VERSION;
-    r.readUInt32(version);
-    if (version != FORMAT_VERSION || error)
-        return damaged(ContactsFile);
+    std::optional<BinaryReader> reader;
+    if (const LoadOutcome opened = openFile(ContactsFile, reader, FORMAT_VERSION);
+        opened != LoadOutcome::Loaded)
+        return opened;
+    BinaryReader& r = *reader;
     uint32_t count = 0;
     r.readUInt32(count);
     // A count beyond the end of the file makes no contacts out of nothing:
@@ -200,17 +201,11 @@ ProfileStore::LoadOutcome ProfileStore::loadMessages(qsizetype contactCount,
                                                      QList<QByteArray>& histories)
 {
     histories.resize(contactCount);
-    QByteArray bytes;
-    bool error = false;
-    if (!readFile(MessagesFile, bytes, error))
-        return LoadOutcome::Missing;
-    BinaryReader r(bytes);
-    uint32_t version = FORMAT_VERSION;
-    r.readUInt32(version);
-    uint32_t count = static_cast<uint32_t>(contactCount);
-    r.readUInt32(count);
-    if (version != FORMAT_VERSION || count != uint32_t(contactCount) || error)
-        return damaged(MessagesFile);
+    std::optional<BinaryReader> reader;
+    if (const LoadOutcome opened = openFile(MessagesFile, reader, FORMAT_VERSION, contactCount);
+        opened != LoadOutcome::Loaded)
+        return opened;
+    BinaryReader& r = *reader;
     r.readCountedString(mainPaneRtf);
     for (qsizetype i = 0; i < contactCount && !r.failed(); ++i)
         r.readCountedString(histories[i]);
@@ -221,17 +216,11 @@ ProfileStore::LoadOutcome ProfileStore::loadMessages(qsizetype contactCount,
 
 ProfileStore::LoadOutcome ProfileStore::loadQueMsgs(QList<Contact>& contacts)
 {
-    QByteArray bytes;
-    bool error = false;
-    if (!readFile(QueMsgsFile, bytes, error))
-        return LoadOutcome::Missing;
-    BinaryReader r(bytes);
-    uint32_t version = FORMAT_VERSION;
-    r.readUInt32(version);
-    uint32_t count = static_cast<uint32_t>(contacts.size());
-    r.readUInt32(count);
-    if (version != FORMAT_VERSION || count != uint32_t(contacts.size()) || error)
-        return damaged(QueMsgsFile);
+    std::optional<BinaryReader> reader;
+    if (const LoadOutcome opened = openFile(QueMsgsFile, reader, FORMAT_VERSION, contacts.size());
+        opened != LoadOutcome::Loaded)
+        return opened;
+    BinaryReader& r = *reader;
     for (qsizetype i = 0; i < contacts.size() && !r.failed(); ++i)
         r.readCountedString(contacts[i].queue);
     if (r.failed())
@@ -242,17 +231,11 @@ ProfileStore::LoadOutcome ProfileStore::loadQueMsgs(QList<Contact>& contacts)
 ProfileStore::LoadOutcome ProfileStore::loadWindowPos(WindowPositions& windows,
                                                       QList<Contact>& contacts)
 {
-    QByteArray bytes;
-    bool error = false;
-    if (!readFile(WindowPosFile, bytes, error))
-        return LoadOutcome::Missing;
-    BinaryReader r(bytes);
-    uint32_t version = FORMAT_VERSION;
-    r.readUInt32(version);
-    uint32_t count = static_cast<uint32_t>(contacts.size());
-    r.readUInt32(count);
-    if (version != FORMAT_VERSION || count != uint32_t(contacts.size()) || error)
-        return damaged(WindowPosFile);
+    std::optional<BinaryReader> reader;
+    if (const LoadOutcome opened = openFile(WindowPosFile, reader, FORMAT_VERSION, contacts.size());
+        opened != LoadOutcome::Loaded)
+        return opened;
+    BinaryReader& r = *reader;
     r.readRect(windows.mainWindow);
     r.readRect(windows.verticalDivider);
     r.readRect(windows.horizontalDivider);

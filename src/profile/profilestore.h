@@ -2,6 +2,7 @@
 
 #include "messenger/contact.h"
 #include "messenger/identity.h"
+#include "profile/binaryio.h"
 #include "profile/profileui.h"
 #include "profile/settings.h"
 #include "profile/storedrect.h"
@@ -11,6 +12,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // Geometry kept in WindowPos.cfg besides each contact's two chat-window
 // rectangles (those live in the Contact).
@@ -117,7 +119,12 @@ public:
 
 private:
     // False when the file cannot be opened; error set on a read error.
-    bool readFile(QLatin1StringView fileName, QByteArray& bytes, bool& error) const;
+    // Opens a profile file and checks its version word and, where the file
+    // carries one, its contact count: Missing, Damaged (reported and deleted)
+    // or Loaded with the reader placed after the checked words.
+    LoadOutcome openFile(QLatin1StringView fileName, std::optional<BinaryReader>& reader,
+                         uint32_t presetVersion,
+                         std::optional<qsizetype> contactCount = std::nullopt);
     LoadOutcome damaged(QLatin1StringView fileName);
     bool writeFile(QLatin1StringView fileName, const QByteArray& content);
     void show(ProfileUi::Icon icon, const QString& caption, const QString& text);
