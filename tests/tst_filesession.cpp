@@ -17,35 +17,13 @@ namespace {
 
 constexpr char Key[] = "SAMEKEY42";
 
-struct Side
-{
-    RecordingHost host;
-    std::unique_ptr<FileSessions> sessions;
-};
-
 } // namespace
 
-class TestFileSession : public QObject
+class TestFileSession : public QObject, public FileSessionFixture
 {
     Q_OBJECT
 
 private:
-    // A opens every session; B accepts through its listener.
-    std::unique_ptr<ThreadRegistry> registry;
-    std::unique_ptr<Side> a, b;
-    SessionHandle listener;
-    quint16 portB = 0;
-    std::unique_ptr<QTemporaryDir> tmp;
-    QString src, dst; // A's files, B's automatic save folder
-
-    Contact contactAt(quint16 port) const
-    {
-        Contact c = NewContact();
-        c.ip.set(QByteArrayLiteral("127.0.0.1"));
-        c.port = port;
-        return c;
-    }
-
     Transfer fileSend(const QString& path) const
     {
         Transfer t = NewTransfer();
@@ -57,69 +35,24 @@ private:
         return t;
     }
 
-    // A folder send whose entry list is already complete.
-    Transfer folderSend(const QString& path) const
-    {
-        Transfer t = NewTransfer();
-        t.isSend = 1;
-        t.isFolder = 1;
-        t.senderPath = path;
-        t.entries = NewEntryList();
-        t.entries->paths = treeOf(path).keys();
-        for (const QString& rel : t.entries->paths)
-            t.totalSize += FileSize(path + u'/' + rel);
-        t.statusText = FormatSize(t.totalSize);
-        return t;
-    }
-
-    FileSessionId offer(const Transfer& t, quint16 port = 0)
-    {
-        return a->sessions->startOutgoing(FileSessions::Mode::Offer, a->host.own,
-                                          contactAt(port ? port : portB), t);
-    }
-
-    static bool ended(const Side& side, int n = 1)
-    {
-        return QTest::qWaitFor([&] { return side.host.ended.size() >= n; }, 20000);
-    }
     bool bothEnded() { return ended(*a) && ended(*b); }
 
 private slots:
     void init()
     {
-        registry = std::make_unique<ThreadRegistry>();
-        tmp = std::make_unique<QTemporaryDir>();
-        src = tmp->filePath(QStringLiteral("src"));
-        dst = tmp->filePath(QStringLiteral("inbox"));
-        QDir().mkpath(src);
-        a = std::make_unique<Side>();
-        b = std::make_unique<Side>();
-        a->host.own = makeIdentity("uidA", "Alice", Key);
-        b->host.own = makeIdentity("uidB", "Bob", Key);
-        b->host.autosave = dst;
-        for (Side* side : {a.get(), b.get()}) {
-            side->sessions = std::make_unique<FileSessions>(side->host, *registry);
-            side->sessions->setLingerTime(3000);
-            side->sessions->setProgressInterval(100);
-            side->sessions->setStallTicks(100000);
+        QVERIFY(setUpPair(Key, [](FileSessions& sessions) {
+            sessions.setLingerTime(3000);
+            sessions.setProgressInterval(100);
+            sessions.setStallTicks(100000);
             // Keep-alive bytes fall between frames while a receiver decides.
-            side->sessions->setKeepAliveInterval(10);
-            side->sessions->setEntryRetryInterval(20);
-        }
-        auto* l = new CListenThread(0, *registry);
-        l->setListenAddress(QHostAddress::LocalHost);
-        l->setSessionFactory(ConnectionHello::File, b->sessions->acceptedSessionFactory());
-        listener = startSessionThread(l, ThreadKind::Listener, *registry);
-        QTRY_VERIFY(l->boundPort() != 0);
-        portB = l->boundPort();
+            sessions.setKeepAliveInterval(10);
+            sessions.setEntryRetryInterval(20);
+        }));
     }
 
     void cleanup()
     {
-        listener.end();
-        a->sessions.reset();
-        b->sessions.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(registry->count(), 0, 15000);
+        QVERIFY(stopSessions());
         // Every session reported its end exactly once.
         for (Side* side : {a.get(), b.get()}) {
             QSet<uint32_t> ids;
@@ -130,10 +63,7 @@ private slots:
                 }
             }
         }
-        a.reset();
-        b.reset();
-        registry.reset();
-        tmp.reset();
+        tearDownPair();
     }
 
     // ---- progress figures ----

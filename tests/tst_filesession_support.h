@@ -5,8 +5,13 @@
 #include "messenger/contact.h"
 #include "transfers/acceptresume.h"
 #include "transfers/filesessions.h"
+#include "transfers/headcrc.h"
+#include "transfers/transferformat.h"
 #include "transfers/transferhost.h"
+#include "transport/listenthread.h"
 #include "transport/packetcipher.h"
+#include "transport/sessionthread.h"
+#include "transport/threadregistry.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -14,6 +19,7 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
@@ -22,6 +28,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <memory>
 
 namespace filetest {
 
@@ -327,5 +334,102 @@ inline QByteArray u64(quint64 v)
     qToLittleEndian(v, b.data());
     return b;
 }
+
+// Two sides of file sessions: A opens every session, B accepts through its
+// own listener. A's files live in src, B saves into dst.
+class FileSessionFixture
+{
+protected:
+    struct Side
+    {
+        RecordingHost host;
+        std::unique_ptr<FileSessions> sessions;
+    };
+
+    std::unique_ptr<ThreadRegistry> registry;
+    std::unique_ptr<Side> a, b;
+    SessionHandle listener;
+    quint16 portB = 0;
+    std::unique_ptr<QTemporaryDir> tmp;
+    QString src, dst;
+
+    // configure runs on both sides' directories before the listener starts.
+    bool setUpPair(const char* key, const std::function<void(FileSessions&)>& configure)
+    {
+        registry = std::make_unique<ThreadRegistry>();
+        tmp = std::make_unique<QTemporaryDir>();
+        src = tmp->filePath(QStringLiteral("src"));
+        dst = tmp->filePath(QStringLiteral("inbox"));
+        QDir().mkpath(src);
+        a = std::make_unique<Side>();
+        b = std::make_unique<Side>();
+        a->host.own = makeIdentity("uidA", "Alice", key);
+        b->host.own = makeIdentity("uidB", "Bob", key);
+        b->host.autosave = dst;
+        for (Side* side : {a.get(), b.get()}) {
+            side->sessions = std::make_unique<FileSessions>(side->host, *registry);
+            configure(*side->sessions);
+        }
+        auto* l = new CListenThread(0, *registry);
+        l->setListenAddress(QHostAddress::LocalHost);
+        l->setSessionFactory(ConnectionHello::File, b->sessions->acceptedSessionFactory());
+        listener = startSessionThread(l, ThreadKind::Listener, *registry);
+        if (!QTest::qWaitFor([l] { return l->boundPort() != 0; }, 5000))
+            return false;
+        portB = l->boundPort();
+        return true;
+    }
+
+    // Ends the listener and every session; false when threads outlive 15 s.
+    bool stopSessions()
+    {
+        listener.end();
+        a->sessions.reset();
+        b->sessions.reset();
+        return QTest::qWaitFor([this] { return registry->count() == 0; }, 15000);
+    }
+
+    void tearDownPair()
+    {
+        a.reset();
+        b.reset();
+        registry.reset();
+        tmp.reset();
+    }
+
+    static Contact contactAt(quint16 port)
+    {
+        Contact c = NewContact();
+        c.ip.set(QByteArrayLiteral("127.0.0.1"));
+        c.port = port;
+        return c;
+    }
+
+    // A folder send whose entry list is already complete.
+    static Transfer folderSend(const QString& path)
+    {
+        Transfer t = NewTransfer();
+        t.isSend = 1;
+        t.isFolder = 1;
+        t.senderPath = path;
+        t.entries = NewEntryList();
+        t.entries->paths = treeOf(path).keys();
+        for (const QString& rel : t.entries->paths)
+            t.totalSize += FileSize(path + u'/' + rel);
+        t.statusText = FormatSize(t.totalSize);
+        return t;
+    }
+
+    FileSessionId offer(const Transfer& t, quint16 port = 0)
+    {
+        return a->sessions->startOutgoing(FileSessions::Mode::Offer, a->host.own,
+                                          contactAt(port ? port : portB), t);
+    }
+
+    static bool ended(const Side& side, int n = 1)
+    {
+        return QTest::qWaitFor([&] { return side.host.ended.size() >= n; }, 20000);
+    }
+};
 
 } // namespace filetest

@@ -21,12 +21,6 @@ namespace {
 constexpr char Key[] = "STREAMKEY";
 constexpr qsizetype MiB = 1024 * 1024;
 
-struct Side
-{
-    RecordingHost host;
-    std::unique_ptr<FileSessions> sessions;
-};
-
 // Pattern bytes made quickly, different for every seed.
 QByteArray Pattern(qsizetype size, quint32 seed)
 {
@@ -77,44 +71,11 @@ QByteArray TakeEntry(RawPeer& peer, quint64 size, quint64 offset = 0)
 
 } // namespace
 
-class TestFolderStream : public QObject
+class TestFolderStream : public QObject, public FileSessionFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<ThreadRegistry> registry;
-    std::unique_ptr<Side> a, b;
-    SessionHandle listener;
-    quint16 portB = 0;
-    std::unique_ptr<QTemporaryDir> tmp;
-    QString src, dst;
-
-    Transfer folderSend(const QString& path) const
-    {
-        Transfer t = NewTransfer();
-        t.isSend = 1;
-        t.isFolder = 1;
-        t.senderPath = path;
-        t.entries = NewEntryList();
-        t.entries->paths = treeOf(path).keys();
-        for (const QString& rel : t.entries->paths)
-            t.totalSize += FileSize(path + u'/' + rel);
-        return t;
-    }
-
-    FileSessionId offer(const Transfer& t, quint16 port)
-    {
-        Contact c = NewContact();
-        c.ip.set(QByteArrayLiteral("127.0.0.1"));
-        c.port = port;
-        return a->sessions->startOutgoing(FileSessions::Mode::Offer, a->host.own, c, t);
-    }
-
-    static bool ended(const Side& side)
-    {
-        return QTest::qWaitFor([&] { return !side.host.ended.isEmpty(); }, 20000);
-    }
-
     // A raw receiver takes A's folder offer into "/r/pack".
     static bool acceptOffer(RawPeer& peer)
     {
@@ -130,39 +91,17 @@ private:
 private slots:
     void init()
     {
-        registry = std::make_unique<ThreadRegistry>();
-        tmp = std::make_unique<QTemporaryDir>();
-        src = tmp->filePath(QStringLiteral("src"));
-        dst = tmp->filePath(QStringLiteral("inbox"));
-        a = std::make_unique<Side>();
-        b = std::make_unique<Side>();
-        a->host.own = makeIdentity("uidA", "Alice", Key);
-        b->host.own = makeIdentity("uidB", "Bob", Key);
-        b->host.autosave = dst;
-        for (Side* side : {a.get(), b.get()}) {
-            side->sessions = std::make_unique<FileSessions>(side->host, *registry);
-            side->sessions->setLingerTime(200);
-            side->sessions->setProgressInterval(100);
-            side->sessions->setStallTicks(100000);
-        }
-        auto* l = new CListenThread(0, *registry);
-        l->setListenAddress(QHostAddress::LocalHost);
-        l->setSessionFactory(ConnectionHello::File, b->sessions->acceptedSessionFactory());
-        listener = startSessionThread(l, ThreadKind::Listener, *registry);
-        QTRY_VERIFY(l->boundPort() != 0);
-        portB = l->boundPort();
+        QVERIFY(setUpPair(Key, [](FileSessions& sessions) {
+            sessions.setLingerTime(200);
+            sessions.setProgressInterval(100);
+            sessions.setStallTicks(100000);
+        }));
     }
 
     void cleanup()
     {
-        listener.end();
-        a->sessions.reset();
-        b->sessions.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(registry->count(), 0, 15000);
-        a.reset();
-        b.reset();
-        registry.reset();
-        tmp.reset();
+        QVERIFY(stopSessions());
+        tearDownPair();
     }
 
     void entryFromOffset_data()
