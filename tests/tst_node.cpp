@@ -70,6 +70,8 @@ private:
     // Alice adds Bob; both see each other Online.
     bool connectPair(NodeProcess& alice, const QString& aliceName, NodeProcess& bob,
                      const QString& bobName);
+    // Alice and Bob started and connected.
+    bool startAliceAndBob(NodeProcess*& a, NodeProcess*& b, const QStringList& aliceExtra = {});
     QString profileFile(const NodeProcess& node, const QString& file) const;
 
     // A node whose one contact is not connected, shared by the bad-command rows.
@@ -124,6 +126,13 @@ NodeProcess* TestNode::startNode(const QString& name, const QStringList& extra)
     if (!node->start(home->path(), QStringList{QStringLiteral("--name"), name} + extra))
         return nullptr;
     return node;
+}
+
+bool TestNode::startAliceAndBob(NodeProcess*& a, NodeProcess*& b, const QStringList& aliceExtra)
+{
+    a = startNode(QStringLiteral("Alice"), aliceExtra);
+    b = startNode(QStringLiteral("Bob"));
+    return a && b && connectPair(*a, QStringLiteral("Alice"), *b, QStringLiteral("Bob"));
 }
 
 bool TestNode::connectPair(NodeProcess& alice, const QString& aliceName, NodeProcess& bob,
@@ -254,10 +263,8 @@ void TestNode::presenceReachesPeer()
 {
     QFETCH(QString, command);
     QFETCH(QString, peerEvent);
-    NodeProcess* a = startNode(QStringLiteral("Alice"));
-    NodeProcess* b = startNode(QStringLiteral("Bob"));
-    QVERIFY(a && b);
-    QVERIFY(connectPair(*a, QStringLiteral("Alice"), *b, QStringLiteral("Bob")));
+    NodeProcess *a = nullptr, *b = nullptr;
+    QVERIFY(startAliceAndBob(a, b));
 
     QCOMPARE(a->command(command), u"ok");
     QVERIFY(!b->waitForLine(QLatin1Char('^') + escaped(QStringLiteral("event ") + peerEvent) +
@@ -269,10 +276,8 @@ void TestNode::presenceReachesPeer()
 // typing-on notice; the queue arrives in order when it comes back.
 void TestNode::offlineQueueDeliveredInOrder()
 {
-    NodeProcess* a = startNode(QStringLiteral("Alice"));
-    NodeProcess* b = startNode(QStringLiteral("Bob"));
-    QVERIFY(a && b);
-    QVERIFY(connectPair(*a, QStringLiteral("Alice"), *b, QStringLiteral("Bob")));
+    NodeProcess *a = nullptr, *b = nullptr;
+    QVERIFY(startAliceAndBob(a, b));
 
     QCOMPARE(b->command(QStringLiteral("status offline")), u"ok");
     QVERIFY(
@@ -400,10 +405,8 @@ void TestNode::refusals()
 // lets it back in; deleting a connected contact ends the session and the row.
 void TestNode::blockUnblockDelete()
 {
-    NodeProcess* a = startNode(QStringLiteral("Alice"));
-    NodeProcess* b = startNode(QStringLiteral("Bob"));
-    QVERIFY(a && b);
-    QVERIFY(connectPair(*a, QStringLiteral("Alice"), *b, QStringLiteral("Bob")));
+    NodeProcess *a = nullptr, *b = nullptr;
+    QVERIFY(startAliceAndBob(a, b));
 
     QCOMPARE(a->command(QStringLiteral("block Bob")), u"ok");
     QVERIFY(!a->waitForLine(QStringLiteral("^event Bob \\(127\\.0\\.0\\.1\\) is now Blocked$"))
@@ -453,10 +456,8 @@ void TestNode::blockUnblockDelete()
 // started again on the same data root has them back and delivers the queue.
 void TestNode::quitKeepsProfile()
 {
-    NodeProcess* a = startNode(QStringLiteral("Alice"));
-    NodeProcess* b = startNode(QStringLiteral("Bob"));
-    QVERIFY(a && b);
-    QVERIFY(connectPair(*a, QStringLiteral("Alice"), *b, QStringLiteral("Bob")));
+    NodeProcess *a = nullptr, *b = nullptr;
+    QVERIFY(startAliceAndBob(a, b));
     QCOMPARE(a->command(QStringLiteral("msg Bob said before")), u"ok");
     QVERIFY(!b->waitForLine(QStringLiteral("^message Alice: said before$")).isEmpty());
     QCOMPARE(b->command(QStringLiteral("status offline")), u"ok");
@@ -543,10 +544,8 @@ void TestNode::signalRunsExitSequence_data()
 void TestNode::signalRunsExitSequence()
 {
     QFETCH(bool, interrupt);
-    NodeProcess* a = startNode(QStringLiteral("Alice"), {QStringLiteral("--static-ip")});
-    NodeProcess* b = startNode(QStringLiteral("Bob"));
-    QVERIFY(a && b);
-    QVERIFY(connectPair(*a, QStringLiteral("Alice"), *b, QStringLiteral("Bob")));
+    NodeProcess *a = nullptr, *b = nullptr;
+    QVERIFY(startAliceAndBob(a, b, {QStringLiteral("--static-ip")}));
     QCOMPARE(a->command(QStringLiteral("msg Bob hello")), u"ok");
     const QStringList files{QStringLiteral("Contacts.cfg"), QStringLiteral("Messages.cfg"),
                             QStringLiteral("QueMsgs.cfg")};
