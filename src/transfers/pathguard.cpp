@@ -1,0 +1,149 @@
+#include "transfers/pathguard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray Native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+bool LStat(const QString& path, struct stat& st)
+{
+    return ::lstat(Native(path).constData(), &st) == 0;
+}
+
+} // namespace
+
+QString RealLocation(const QString& path)
+{
+    QString absolute = path;
+    if (!absolute.startsWith(u'/'))
+        absolute = QDir::currentPath() + u'/' + absolute;
+    // realpath resolves a link before it climbs out of it with "..".
+    char* real = ::realpath(Native(absolute).constData(), nullptr);
+    if (real) {
+        const QString out = QFile::decodeName(real);
+        ::free(real);
+        return out;
+    }
+    while (absolute.size() > 1 && absolute.endsWith(u'/'))
+        absolute.chop(1);
+    const qsizetype slash = absolute.lastIndexOf(u'/');
+    if (slash <= 0 && absolute.size() <= 1)
+        return QStringLiteral("/");
+    // The last part is missing (or cannot be resolved): the rest is, then
+    // the last part goes behind it as written.
+    const QString head = RealLocation(slash == 0 ? QStringLiteral("/") : absolute.left(slash));
+    const QString last = absolute.sliced(slash + 1);
+    if (last == u".")
+        return head;
+    if (last == u"..") {
+        const qsizetype up = head.lastIndexOf(u'/');
+        return up <= 0 ? QStringLiteral("/") : head.left(up);
+    }
+    return head.endsWith(u'/') ? head + last : head + u'/' + last;
+}
+
+bool IsPathInside(const QString& folder, const QString& path)
+{
+    if (folder.isEmpty() || path.isEmpty())
+        return false;
+    const QString f = RealLocation(folder);
+    const QString p = RealLocation(path);
+    if (p == f)
+        return true;
+    return p.startsWith(f.endsWith(u'/') ? f : f + u'/');
+}
+
+bool PathExists(const QString& path)
+{
+    struct stat st;
+    return LStat(path, st);
+}
+
+bool IsSymbolicLink(const QString& path)
+{
+    struct stat st;
+    return LStat(path, st) && S_ISLNK(st.st_mode);
+}
+
+FoldersMade MakeFoldersBelow(const QString& base, const QString& relative)
+{
+    int dir = ::open(Native(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return FoldersMade::Failed;
+    FoldersMade result = FoldersMade::Made;
+    for (const QString& part : relative.split(u'/', Qt::SkipEmptyParts)) {
+        if (part == u"." || part == u"..") {
+            result = FoldersMade::NotAFolder;
+            break;
+        }
+        const QByteArray name = Native(part);
+        if (::mkdirat(dir, name.constData(), 0777) != 0 && errno != EEXIST) {
+            result = FoldersMade::Failed;
+            break;
+        }
+        // O_NOFOLLOW: a link put in place of the folder is refused, not entered.
+        const int next =
+            ::openat(dir, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            result =
+                errno == ELOOP || errno == ENOTDIR ? FoldersMade::NotAFolder : FoldersMade::Failed;
+            break;
+        }
+        ::close(dir);
+        dir = next;
+    }
+    ::close(dir);
+    return result;
+}
+
+int OpenForWriting(const QString& path, bool truncate)
+{
+    const int fd = ::open(Native(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    // Only a regular file is written; the lock keeps out every other writer,
+    // in this process and in others.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        (truncate && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool CanWriteFile(const QString& path)
+{
+    const int fd =
+        ::open(Native(path).constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    const bool ok =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool RenameNoReplace(const QString& from, const QString& to)
+{
+    return ::renameat2(AT_FDCWD, Native(from).constData(), AT_FDCWD, Native(to).constData(),
+                       RENAME_NOREPLACE) == 0;
+}
