@@ -37,6 +37,19 @@ private:
 
     bool bothEnded() { return ended(*a) && ended(*b); }
 
+    // A sender spoken by hand connects to B, identifies itself and offers
+    // t; true when B accepts it (message 5).
+    bool rawOffer(RawPeer& peer, const Transfer& t)
+    {
+        if (!peer.open(portB))
+            return false;
+        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
+        if (peer.readFrame().first != 2)
+            return false;
+        peer.sendFrame(4, EncodeTransfer(t));
+        return peer.readFrame().first == 5;
+    }
+
 private slots:
     void init()
     {
@@ -418,16 +431,12 @@ private slots:
     {
         const QByteArray first = randomBytes(300000, 41);
         RawPeer peer(Key);
-        QVERIFY(peer.open(portB));
-        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
-        QCOMPARE(peer.readFrame().first, uint8_t(2));
         Transfer t = NewTransfer();
         t.isSend = 1;
         t.senderPath = QStringLiteral("C:\\x\\report.bin");
         t.totalSize = quint64(first.size());
         t.headCrc = Crc32(first);
-        peer.sendFrame(4, EncodeTransfer(t));
-        QCOMPARE(peer.readFrame().first, uint8_t(5));
+        QVERIFY(rawOffer(peer, t));
         peer.restartStream();
 
         const QByteArray second = randomBytes(200000, 42);
@@ -618,15 +627,11 @@ private slots:
         b->sessions->setStallTicks(3);
         b->sessions->setProgressInterval(20);
         RawPeer peer(Key);
-        QVERIFY(peer.open(portB));
-        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
-        QCOMPARE(peer.readFrame().first, uint8_t(2));
         Transfer t = NewTransfer();
         t.isSend = 1;
         t.senderPath = QStringLiteral("C:\\x.bin");
         t.totalSize = 1000;
-        peer.sendFrame(4, EncodeTransfer(t));
-        QCOMPARE(peer.readFrame().first, uint8_t(5));
+        QVERIFY(rawOffer(peer, t));
         peer.restartStream();
         peer.sendRaw(QByteArray(10, 'x'));
         // Then nothing more.
