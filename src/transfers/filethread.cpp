@@ -91,10 +91,10 @@ FileStamp StampOf(const QString& path)
 
 // A folder entry the sender may read: a readable regular file that really
 // lies inside the folder being sent (a link leading out of it is not sent).
-bool IsSendableEntry(const QString& root, const QString& full)
+bool IsSendableEntry(const FolderGuard& root, const QString& full)
 {
     const QFileInfo info(full);
-    return info.isFile() && info.isReadable() && IsPathInside(root, full);
+    return info.isFile() && info.isReadable() && root.contains(full);
 }
 
 // Acknowledges what has arrived at once instead of after the delayed-ACK
@@ -790,7 +790,7 @@ void CFileThread::onEntry(const QByteArray& plain)
         sendStatus(SessionResult::PeerFolderFailed);
         return;
     }
-    if (folders != FoldersMade::Made || !IsPathInside(t.savedPath, target)) {
+    if (folders != FoldersMade::Made || !folderGuard().contains(target)) {
         // Nothing is written outside the folder the user chose.
         qCWarning(lcFileSession) << "session" << m_id << "skips the entry path" << m_entryPath;
         disposition = EntrySkip;
@@ -1080,7 +1080,7 @@ void CFileThread::nextEntry()
             readAhead = true;
             break;
         }
-        if (IsSendableEntry(t.senderPath, full)) {
+        if (IsSendableEntry(folderGuard(), full)) {
             found = relative;
             break;
         }
@@ -1151,7 +1151,7 @@ void CFileThread::readNextEntryAhead()
         return;
     const QString full = t.senderPath + u'/' + next;
     const QFileInfo info(full);
-    if (!IsSendableEntry(t.senderPath, full))
+    if (!IsSendableEntry(folderGuard(), full))
         return; // the next entry takes it off the list
     // Stamped before reading: a change from here on is noticed when the
     // entry is announced, and it is read again then.
@@ -1217,7 +1217,7 @@ void CFileThread::startEntryData()
     } else {
         auto* file = new QFile(full, this);
         // Checked again: the entry may have been replaced by a link since.
-        if (!IsPathInside(m_transfer.senderPath, full) ||
+        if (!folderGuard().contains(full) ||
             !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
             !file->seek(static_cast<qint64>(fileFrom))) {
             // The receiver now waits for this entry's data; nothing else can
@@ -1377,6 +1377,16 @@ void CFileThread::postToSelf(void (CFileThread::*method)())
                 (this->*method)();
         },
         Qt::QueuedConnection);
+}
+
+// The folder this session sends, or receives into, with its real location
+// looked up once; both are fixed once data flows.
+const FolderGuard& CFileThread::folderGuard()
+{
+    if (!m_folderGuard)
+        m_folderGuard.emplace(m_role == Role::Sender ? m_transfer.senderPath
+                                                     : m_transfer.savedPath);
+    return *m_folderGuard;
 }
 
 void CFileThread::closePromptsIfAny()

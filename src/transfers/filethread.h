@@ -5,6 +5,7 @@
 #include "transfers/acceptresume.h"
 #include "transfers/fileprogress.h"
 #include "transfers/filesessions.h"
+#include "transfers/pathguard.h"
 #include "transfers/targetclaim.h"
 #include "transfers/transfer.h"
 #include "transfers/transferhost.h"
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CFileSocket;
 class CFileThread;
@@ -246,6 +248,7 @@ private:
     void onKeepAlive();
     void postToSelf(void (CFileThread::*method)());
     void closePromptsIfAny();
+    const FolderGuard& folderGuard();
     void endSession();
 
     std::shared_ptr<FileSessionShared> m_shared;
@@ -289,8 +292,9 @@ private:
 
     // The data phase.
     QFile* m_file = nullptr;
-    QString m_target;           // receiver: where the current file goes (without ".part")
-    TargetClaim m_claim;        // receiver: m_target, claimed while it is written
+    QString m_target;    // receiver: where the current file goes (without ".part")
+    TargetClaim m_claim; // receiver: m_target, claimed while it is written
+    std::optional<FolderGuard> m_folderGuard;
     QList<QByteArray> m_blocks; // sender: blocks for the socket's queue, reused
     QByteArray m_entryHead;     // sender: the entry's first bytes, read with its checksum
     qsizetype m_headPos = 0;    // sender: the next of them to send

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -32,12 +33,23 @@ QString RealLocation(const QString& path)
     QString absolute = path;
     if (!absolute.startsWith(u'/'))
         absolute = QDir::currentPath() + u'/' + absolute;
-    // realpath resolves a link before it climbs out of it with "..".
-    char* real = ::realpath(Native(absolute).constData(), nullptr);
-    if (real) {
-        const QString out = QFile::decodeName(real);
-        ::free(real);
-        return out;
+    // The kernel resolves the whole path in one go (a link before the ".."
+    // that climbs out of it) and tells where the result is.
+    const int fd = ::open(Native(absolute).constData(), O_PATH | O_CLOEXEC);
+    if (fd >= 0) {
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(link, buffer, sizeof buffer);
+        ::close(fd);
+        if (n > 0 && n < ssize_t(sizeof buffer) && buffer[0] == '/')
+            return QFile::decodeName(QByteArray(buffer, n));
+        // Without /proc: the library walks the path itself.
+        if (char* real = ::realpath(Native(absolute).constData(), nullptr)) {
+            const QString out = QFile::decodeName(real);
+            ::free(real);
+            return out;
+        }
     }
     while (absolute.size() > 1 && absolute.endsWith(u'/'))
         absolute.chop(1);
@@ -57,15 +69,23 @@ QString RealLocation(const QString& path)
     return head.endsWith(u'/') ? head + last : head + u'/' + last;
 }
 
+FolderGuard::FolderGuard(const QString& folder)
+    : m_real(folder.isEmpty() ? QString() : RealLocation(folder))
+{}
+
+bool FolderGuard::contains(const QString& path) const
+{
+    if (m_real.isEmpty() || path.isEmpty())
+        return false;
+    const QString p = RealLocation(path);
+    if (p == m_real)
+        return true;
+    return p.startsWith(m_real.endsWith(u'/') ? m_real : m_real + u'/');
+}
+
 bool IsPathInside(const QString& folder, const QString& path)
 {
-    if (folder.isEmpty() || path.isEmpty())
-        return false;
-    const QString f = RealLocation(folder);
-    const QString p = RealLocation(path);
-    if (p == f)
-        return true;
-    return p.startsWith(f.endsWith(u'/') ? f : f + u'/');
+    return FolderGuard(folder).contains(path);
 }
 
 bool PathExists(const QString& path)
@@ -118,14 +138,14 @@ int OpenForWriting(const QString& path, bool truncate)
     if (fd < 0)
         return -1;
     struct stat st;
-    // Only a regular file is written; the lock keeps out every other writer,
-    // in this process and in others.
+    // Only a regular file is written (O_NONBLOCK only kept a pipe from
+    // blocking the open; it changes nothing for a file); the lock keeps out
+    // every other writer, in this process and in others.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
         (truncate && ::ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -16,6 +16,18 @@ QString RealLocation(const QString& path);
 // real locations.
 bool IsPathInside(const QString& folder, const QString& path);
 
+// The same check with the folder's real location looked up once, for many
+// paths below one folder. The folder is taken as it is at construction.
+class FolderGuard
+{
+public:
+    explicit FolderGuard(const QString& folder);
+    bool contains(const QString& path) const;
+
+private:
+    QString m_real;
+};
+
 // Something is at path, even a symbolic link that leads nowhere.
 bool PathExists(const QString& path);
 
