@@ -444,6 +444,9 @@ void TestAcceptResume::isInside_data()
         << QStringLiteral("T/share") << QStringLiteral("T/share/docs/new/file") << false;
     QTest::newRow("folder given through a link")
         << QStringLiteral("T/share/again") << QStringLiteral("T/share/sub/x") << true;
+    // A write there would land where the link points.
+    QTest::newRow("link that leads nowhere yet")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/later") << false;
 }
 
 void TestAcceptResume::isInside()
@@ -452,12 +455,14 @@ void TestAcceptResume::isInside()
     QFETCH(QString, path);
     QFETCH(bool, inside);
     // T/private/secret, T/share/sub/x, and the links T/share/docs ->
-    // ../private, T/share/key -> ../private/secret, T/share/again -> sub.
+    // ../private, T/share/key -> ../private/secret, T/share/again -> sub,
+    // T/share/later -> ../private/new (missing).
     Place(at(QStringLiteral("private/secret")), "s");
     Place(at(QStringLiteral("share/sub/x")), "x");
     Place(at(QStringLiteral("share/docs")), "link:../private");
     Place(at(QStringLiteral("share/key")), "link:../private/secret");
     Place(at(QStringLiteral("share/again")), "link:sub");
+    Place(at(QStringLiteral("share/later")), "link:../private/new");
     const auto real = [this](const QString& p) {
         return p.startsWith(QStringLiteral("T/")) ? at(p.mid(2)) : p;
     };

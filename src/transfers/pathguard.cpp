@@ -28,7 +28,13 @@ bool LStat(const QString& path, struct stat& st)
 
 } // namespace
 
-QString RealLocation(const QString& path)
+namespace {
+
+// Links followed while a missing path is resolved by hand, as the kernel's
+// own limit: a loop of links ends here.
+constexpr int MaxLinks = 40;
+
+QString Locate(const QString& path, int& linksLeft)
 {
     QString absolute = path;
     if (!absolute.startsWith(u'/'))
@@ -56,9 +62,9 @@ QString RealLocation(const QString& path)
     const qsizetype slash = absolute.lastIndexOf(u'/');
     if (slash <= 0 && absolute.size() <= 1)
         return QStringLiteral("/");
-    // The last part is missing (or cannot be resolved): the rest is, then
-    // the last part goes behind it as written.
-    const QString head = RealLocation(slash == 0 ? QStringLiteral("/") : absolute.left(slash));
+    // The last part is missing (or cannot be resolved): the rest is located
+    // first, then the last part goes behind it.
+    const QString head = Locate(slash == 0 ? QStringLiteral("/") : absolute.left(slash), linksLeft);
     const QString last = absolute.sliced(slash + 1);
     if (last == u".")
         return head;
@@ -66,7 +72,24 @@ QString RealLocation(const QString& path)
         const qsizetype up = head.lastIndexOf(u'/');
         return up <= 0 ? QStringLiteral("/") : head.left(up);
     }
-    return head.endsWith(u'/') ? head + last : head + u'/' + last;
+    const QString joined = head.endsWith(u'/') ? head + last : head + u'/' + last;
+    // A link that leads nowhere (yet): what is written there lands where it
+    // points.
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(Native(joined).constData(), target, sizeof target);
+    if (n <= 0 || n >= ssize_t(sizeof target) || linksLeft <= 0)
+        return joined;
+    --linksLeft;
+    const QString to = QFile::decodeName(QByteArray(target, n));
+    return Locate(to.startsWith(u'/') ? to : head + u'/' + to, linksLeft);
+}
+
+} // namespace
+
+QString RealLocation(const QString& path)
+{
+    int linksLeft = MaxLinks;
+    return Locate(path, linksLeft);
 }
 
 FolderGuard::FolderGuard(const QString& folder)
