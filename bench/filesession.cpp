@@ -54,7 +54,7 @@ public:
     QString autosaveFolder(const QByteArray&) override { return autosave; }
     TransferContactInfo contactInfo(const QByteArray&) override { return {}; }
     bool savedPathTrusted(const Transfer&) override { return false; }
-    void sendingSessionIdentified(Transfer&) override {}
+    bool sendingSessionIdentified(Transfer&) override { return true; }
     void selectingSavePath(const Transfer&) override {}
     void progress(const Transfer&, const QString&, const QString&) override {}
     void receiveAccepted(const Transfer&) override {}

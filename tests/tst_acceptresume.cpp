@@ -4,12 +4,15 @@
 #include "profile/settings.h"
 #include "transfers/acceptresume.h"
 #include "transfers/headcrc.h"
+#include "transfers/pathguard.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/file.h>
 
 namespace {
 
@@ -261,6 +264,15 @@ void TestAcceptResume::classify_data()
     QTest::newRow("dangling link as target")
         << QByteArray("link:/nonexistent/zl") << none << sender << 2 << quint64(0)
         << QByteArray("link:/nonexistent/zl") << false;
+    // A link is never written through, even to the very same file.
+    const QByteArray toSender("link:../sender.bin");
+    QTest::newRow("link to the same file as target")
+        << toSender << none << sender << 2 << quint64(0) << toSender << false;
+    QTest::newRow("link to the same file as partial")
+        << none << toSender << sender << 2 << quint64(0) << none << true;
+    // Another program writes the partial file (and holds its lock).
+    QTest::newRow("partial locked by another writer")
+        << none << QByteArray("locked:") + twoMiB << sender << 2 << quint64(0) << none << true;
 }
 
 void TestAcceptResume::classify()
@@ -276,7 +288,14 @@ void TestAcceptResume::classify()
     const QString targetPath = at(QStringLiteral("in/file.bin"));
     const QString partialPath = targetPath + QStringLiteral(".part");
     Place(targetPath, target);
-    Place(partialPath, partial);
+    QFile lockedPartial(partialPath);
+    if (partial.startsWith("locked:")) {
+        Place(partialPath, partial.sliced(7));
+        QVERIFY(lockedPartial.open(QIODevice::ReadWrite));
+        QCOMPARE(::flock(lockedPartial.handle(), LOCK_EX | LOCK_NB), 0);
+    } else {
+        Place(partialPath, partial);
+    }
     const QString senderPath = at(QStringLiteral("sender.bin"));
     QVERIFY(testsupport::writeAll(senderPath, sender));
 
@@ -330,6 +349,10 @@ void TestAcceptResume::autoRename_data()
         << QStringLiteral("a_b/c") << QStringList() << QStringLiteral("a_b/c_001");
     QTest::newRow("dangling link is taken")
         << QStringLiteral("r.txt") << QStringList{QStringLiteral("link:r_001.txt")}
+        << QStringLiteral("r_002.txt");
+    // Someone else's download of that name is under way.
+    QTest::newRow("partial file is taken")
+        << QStringLiteral("r.txt") << QStringList{QStringLiteral("r_001.txt.part")}
         << QStringLiteral("r_002.txt");
     QTest::newRow("count runs out") << QStringLiteral("x_999.txt") << QStringList() << QString();
     QTest::newRow("last number taken")
@@ -387,7 +410,7 @@ void TestAcceptResume::safeRelativePath()
         // What we send of a local path comes back as the same path.
         QCOMPARE(SafeRelativePath(WireRelativePath(local)), std::optional<QString>(local));
         QVERIFY(!WireRelativePath(local).contains('/'));
-        QVERIFY(IsInside(QStringLiteral("/in"), QStringLiteral("/in/") + *result));
+        QVERIFY(IsPathInside(QStringLiteral("/in"), QStringLiteral("/in/") + *result));
     }
 }
 
@@ -405,6 +428,25 @@ void TestAcceptResume::isInside_data()
     QTest::newRow("trailing slash") << QStringLiteral("/a/b/") << QStringLiteral("/a/b/x") << true;
     QTest::newRow("root") << QStringLiteral("/") << QStringLiteral("/x") << true;
     QTest::newRow("above") << QStringLiteral("/a/b") << QStringLiteral("/a") << false;
+    // Real folders and links below the temporary folder ("T/").
+    QTest::newRow("through a linked folder")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/docs/secret") << false;
+    QTest::newRow("link to a file outside")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/key") << false;
+    QTest::newRow("link that stays inside")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/again/x") << true;
+    // ".." climbs from where the link really leads.
+    QTest::newRow("climbs out of a linked folder")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/docs/../share/sub/x") << true;
+    QTest::newRow("climbs where it seems to stay")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/docs/../private/secret") << false;
+    QTest::newRow("missing part below a linked folder")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/docs/new/file") << false;
+    QTest::newRow("folder given through a link")
+        << QStringLiteral("T/share/again") << QStringLiteral("T/share/sub/x") << true;
+    // A write there would land where the link points.
+    QTest::newRow("link that leads nowhere yet")
+        << QStringLiteral("T/share") << QStringLiteral("T/share/later") << false;
 }
 
 void TestAcceptResume::isInside()
@@ -412,7 +454,19 @@ void TestAcceptResume::isInside()
     QFETCH(QString, folder);
     QFETCH(QString, path);
     QFETCH(bool, inside);
-    QCOMPARE(IsInside(folder, path), inside);
+    // T/private/secret, T/share/sub/x, and the links T/share/docs ->
+    // ../private, T/share/key -> ../private/secret, T/share/again -> sub,
+    // T/share/later -> ../private/new (missing).
+    Place(at(QStringLiteral("private/secret")), "s");
+    Place(at(QStringLiteral("share/sub/x")), "x");
+    Place(at(QStringLiteral("share/docs")), "link:../private");
+    Place(at(QStringLiteral("share/key")), "link:../private/secret");
+    Place(at(QStringLiteral("share/again")), "link:sub");
+    Place(at(QStringLiteral("share/later")), "link:../private/new");
+    const auto real = [this](const QString& p) {
+        return p.startsWith(QStringLiteral("T/")) ? at(p.mid(2)) : p;
+    };
+    QCOMPARE(IsPathInside(real(folder), real(path)), inside);
 }
 
 void TestAcceptResume::ownReceiveMatch_data()

@@ -37,6 +37,19 @@ private:
 
     bool bothEnded() { return ended(*a) && ended(*b); }
 
+    // A sender spoken by hand connects to B, identifies itself and offers
+    // t; true when B accepts it (message 5).
+    bool rawOffer(RawPeer& peer, const Transfer& t)
+    {
+        if (!peer.open(portB))
+            return false;
+        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
+        if (peer.readFrame().first != 2)
+            return false;
+        peer.sendFrame(4, EncodeTransfer(t));
+        return peer.readFrame().first == 5;
+    }
+
 private slots:
     void init()
     {
@@ -170,7 +183,7 @@ private slots:
 
     void existingTarget_data()
     {
-        QTest::addColumn<QString>("existing");  // "target" or "part"
+        QTest::addColumn<QString>("existing");  // "target", "part", or "both" (other target)
         QTest::addColumn<int>("existingBytes"); // prefix of the file; -1: other bytes
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("savedName");
@@ -182,6 +195,9 @@ private slots:
         QTest::newRow("partial below 1 MiB") << "part" << 500 * 1024 << 14 << "report.txt" << 0;
         QTest::newRow("resumable partial") << "part" << 2 * mib << 14 << "report.txt" << 2 * mib;
         QTest::newRow("complete partial") << "part" << 3 * mib << 4 << "report.txt" << 0;
+        // The user's own file at the target is kept; the resumed file takes a new name.
+        QTest::newRow("resumable partial beside another file")
+            << "both" << 2 * mib << 14 << "report_001.txt" << 2 * mib;
     }
     void existingTarget()
     {
@@ -196,6 +212,9 @@ private slots:
             existingBytes < 0 ? randomBytes(4000, 12) : bytes.left(existingBytes);
         const QString target = dst + QStringLiteral("/report.txt");
         QVERIFY(makeFile(existing == u"target" ? target : target + PartialSuffix, old));
+        const QByteArray own = randomBytes(5000, 13);
+        if (existing == u"both")
+            QVERIFY(makeFile(target, own));
 
         offer(fileSend(src + QStringLiteral("/report.txt")));
         QVERIFY(bothEnded());
@@ -206,6 +225,9 @@ private slots:
             QCOMPARE(b->host.accepted[0].bytesDone, quint64(offset));
             if (existing == u"target") // the old file stays as it was
                 QCOMPARE(testsupport::readAll(target), old);
+            if (existing == u"both")
+                QCOMPARE(testsupport::readAll(target), own);
+            QCOMPARE(b->host.ended[0].t.savedPath, dst + u'/' + savedName);
         } else {
             QVERIFY(b->host.accepted.isEmpty());
         }
@@ -323,6 +345,111 @@ private slots:
         const QMap<QString, QByteArray> tree = treeOf(tmp->path());
         QCOMPARE(tree.keys(), QStringList{QStringLiteral("inbox/pack/ok.txt")});
         QCOMPARE(tree.first(), data);
+    }
+
+    // ---- links and other writers ----
+
+    void linksAtTheTarget_data()
+    {
+        QTest::addColumn<QString>("link"); // in the autosave folder, to victim.txt
+        QTest::newRow("partial file is a link") << "report.bin.part";
+        QTest::newRow("target is a link") << "report.bin";
+        QTest::newRow("dangling partial link") << "report.bin.part";
+    }
+    void linksAtTheTarget()
+    {
+        QFETCH(QString, link);
+        const QString victim = tmp->filePath(QStringLiteral("victim.txt"));
+        const bool dangling = QString::fromLatin1(QTest::currentDataTag()).startsWith(u"dangling");
+        if (!dangling)
+            QVERIFY(makeFile(victim, QByteArrayLiteral("precious")));
+        QVERIFY(QDir().mkpath(dst));
+        QVERIFY(QFile::link(victim, dst + u'/' + link));
+        QVERIFY(makeFile(src + QStringLiteral("/report.bin"), randomBytes(70000, 31)));
+
+        offer(fileSend(src + QStringLiteral("/report.bin")));
+        QVERIFY(bothEnded());
+        QCOMPARE(a->host.result(), SessionResult::PeerCannotWrite);
+        QCOMPARE(b->host.result(), SessionResult::PeerCannotWrite);
+        if (dangling)
+            QVERIFY(!QFileInfo::exists(victim));
+        else
+            QCOMPARE(testsupport::readAll(victim), QByteArrayLiteral("precious"));
+        QVERIFY(QFileInfo(dst + u'/' + link).isSymLink());
+    }
+
+    // Links on either side of a folder transfer. Sent: pack/a.txt and
+    // pack/sub/b.txt, plus what the row adds; secret/key.txt is outside.
+    void linksInFolders_data()
+    {
+        QTest::addColumn<QString>("link");    // relative to the temporary folder
+        QTest::addColumn<QString>("leadsTo"); // relative to the temporary folder
+        QTest::addColumn<QStringList>("received");
+        const QString a = QStringLiteral("pack/a.txt"), b = QStringLiteral("pack/sub/b.txt");
+        QTest::newRow("sender: link to a file outside") << "src/pack/leak.txt"
+                                                        << "secret/key.txt" << QStringList{a, b};
+        QTest::newRow("sender: link to a file inside")
+            << "src/pack/again.txt"
+            << "src/pack/a.txt" << QStringList{a, QStringLiteral("pack/again.txt"), b};
+        QTest::newRow("receiver: linked folder") << "inbox/pack/sub"
+                                                 << "secret" << QStringList{a};
+        QTest::newRow("receiver: link at an entry") << "inbox/pack/a.txt"
+                                                    << "secret/key.txt" << QStringList{b};
+    }
+    void linksInFolders()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, leadsTo);
+        QFETCH(QStringList, received);
+        const QString root = src + QStringLiteral("/pack");
+        QVERIFY(makeFile(root + QStringLiteral("/a.txt"), "alpha"));
+        QVERIFY(makeFile(root + QStringLiteral("/sub/b.txt"), "beta"));
+        const QString key = tmp->filePath(QStringLiteral("secret/key.txt"));
+        QVERIFY(makeFile(key, "the key"));
+        QVERIFY(QDir().mkpath(QFileInfo(tmp->filePath(link)).path()));
+        QVERIFY(QFile::link(tmp->filePath(leadsTo), tmp->filePath(link)));
+
+        offer(folderSend(root));
+        QVERIFY(bothEnded());
+        QCOMPARE(b->host.result(), SessionResult::Complete);
+        // Real files only: a link itself is not something received.
+        QStringList files;
+        QDirIterator it(dst, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << QDir(dst).relativeFilePath(it.next());
+        files.sort();
+        QCOMPARE(files, received);
+        QCOMPARE(treeOf(tmp->filePath(QStringLiteral("secret"))).keys(),
+                 QStringList{QStringLiteral("key.txt")});
+        QCOMPARE(testsupport::readAll(key), QByteArrayLiteral("the key"));
+    }
+
+    // A second session that meets a target another one is writing is
+    // refused; the first one's file arrives whole.
+    void oneWriterPerTarget()
+    {
+        const QByteArray first = randomBytes(300000, 41);
+        RawPeer peer(Key);
+        Transfer t = NewTransfer();
+        t.isSend = 1;
+        t.senderPath = QStringLiteral("C:\\x\\report.bin");
+        t.totalSize = quint64(first.size());
+        t.headCrc = Crc32(first);
+        QVERIFY(rawOffer(peer, t));
+        peer.restartStream();
+
+        const QByteArray second = randomBytes(200000, 42);
+        QVERIFY(makeFile(src + QStringLiteral("/y/report.bin"), second));
+        offer(fileSend(src + QStringLiteral("/y/report.bin")));
+        QVERIFY(ended(*a) && ended(*b));
+        QCOMPARE(a->host.result(), SessionResult::PeerCannotWrite);
+        QCOMPARE(b->host.result(), SessionResult::PeerCannotWrite);
+
+        peer.sendRaw(first);
+        QVERIFY(ended(*b, 2));
+        QCOMPARE(b->host.result(), SessionResult::Complete);
+        QCOMPARE(treeOf(dst), (QMap<QString, QByteArray>{{QStringLiteral("report.bin"), first}}));
     }
 
     // ---- folders ----
@@ -500,15 +627,11 @@ private slots:
         b->sessions->setStallTicks(3);
         b->sessions->setProgressInterval(20);
         RawPeer peer(Key);
-        QVERIFY(peer.open(portB));
-        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
-        QCOMPARE(peer.readFrame().first, uint8_t(2));
         Transfer t = NewTransfer();
         t.isSend = 1;
         t.senderPath = QStringLiteral("C:\\x.bin");
         t.totalSize = 1000;
-        peer.sendFrame(4, EncodeTransfer(t));
-        QCOMPARE(peer.readFrame().first, uint8_t(5));
+        QVERIFY(rawOffer(peer, t));
         peer.restartStream();
         peer.sendRaw(QByteArray(10, 'x'));
         // Then nothing more.

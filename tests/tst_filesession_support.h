@@ -116,11 +116,12 @@ public:
         return std::any_of(ownReceives.cbegin(), ownReceives.cend(),
                            [&](const Transfer& row) { return MatchesOwnReceive(offer, row); });
     }
-    void sendingSessionIdentified(Transfer& s) override
+    bool sendingSessionIdentified(Transfer& s) override
     {
         if (onIdentified)
             onIdentified(s);
         identified.append(CopyTransfer(s));
+        return true;
     }
     void selectingSavePath(const Transfer& s) override { selecting.append(s); }
     void progress(const Transfer& s, const QString& p, const QString& speed) override

@@ -7,6 +7,7 @@
 #include "transfers/transferformat.h"
 #include "transfers/transferlist.h"
 #include "transfers/transfermanager.h"
+#include "tst_filesession_support.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -254,6 +255,8 @@ private slots:
     void clears();
     void peerRequests_data();
     void peerRequests();
+    void refusedRequestSendsNothing_data();
+    void refusedRequestSendsNothing();
     void contactHooksReachEveryRow();
 };
 
@@ -656,6 +659,52 @@ void TestTransferManager::peerRequests()
         QCOMPARE(a.m->rowCount(), 0);
         QVERIFY(!QFileInfo::exists(target));
     }
+}
+
+void TestTransferManager::refusedRequestSendsNothing_data()
+{
+    QTest::addColumn<QString>("requested"); // below Alice's data root; "out" is shared
+    QTest::addColumn<bool>("served");
+    QTest::newRow("shared file") << "out/doc.bin" << true;
+    QTest::newRow("neither listed nor shared") << "private/doc.bin" << false;
+    QTest::newRow("through a linked folder in the share") << "out/docs/doc.bin" << false;
+}
+
+void TestTransferManager::refusedRequestSendsNothing()
+{
+    // Bob's side is spoken by hand, to see every byte Alice sends.
+    QFETCH(QString, requested);
+    QFETCH(bool, served);
+    Peer a(QStringLiteral("Alice"), "uid-a");
+    Settings sa = settings();
+    sa.setSharedPathTexts({a.path(QStringLiteral("out"))});
+    a.prepare(sa, {stored(QStringLiteral("Bob"), "uid-b")});
+    makeFile(a.path(QStringLiteral("out/doc.bin")), 5000);
+    makeFile(a.path(QStringLiteral("private/doc.bin")), 7000);
+    QVERIFY(QFile::link(a.path(QStringLiteral("private")), a.path(QStringLiteral("out/docs"))));
+    QVERIFY(a.start());
+    QSignalSpy refused(a.m.get(), &TransferManager::requestRefused);
+
+    const QByteArray key = a.c->myIdentity().key.bytes();
+    filetest::RawPeer bob(key);
+    QVERIFY(bob.open(a.port()));
+    bob.sendFrame(1, filetest::makeIdentity("uid-b", "Bob", key.constData()).encode());
+    QCOMPARE(bob.readFrame().first, uint8_t(2));
+    Transfer request = NewTransfer();
+    request.senderPath = a.path(requested);
+    request.totalSize = 7000;
+    bob.sendFrame(3, EncodeTransfer(request));
+    const auto [type, payload] = bob.readFrame();
+    if (served) {
+        QCOMPARE(type, uint8_t(4));
+        QCOMPARE(refused.count(), 0);
+        return;
+    }
+    // Denied, and nothing of the file before it.
+    QCOMPARE(type, uint8_t(11));
+    QCOMPARE(qFromLittleEndian<quint32>(payload.constData()), quint32(1));
+    QCOMPARE(refused.count(), 1);
+    QCOMPARE(a.m->rowCount(), 0);
 }
 
 void TestTransferManager::contactHooksReachEveryRow()

@@ -4,42 +4,19 @@
 #include "profile/profilefolder.h"
 #include "profile/settings.h"
 #include "transfers/headcrc.h"
+#include "transfers/pathguard.h"
 #include "transfers/sessionresult.h"
+#include "transfers/targetclaim.h"
 #include "transfers/transferformat.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
 const QString AutosaveDirPlaceholder = QStringLiteral("%autosavedir%");
 const QString ContactNamePlaceholder = QStringLiteral("%contactname%");
-
-// Something is at path, even a symbolic link that leads nowhere: writing
-// there would follow it.
-bool Exists(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
-// Whether the file could be opened for writing right now. Directories,
-// pipes without a reader and busy or read-only files all say no; the file
-// is not changed.
-bool CanWrite(const QString& path)
-{
-    const QByteArray native = QFile::encodeName(path);
-    const int fd =
-        ::open(native.constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-}
 
 bool MakeFolders(const FolderMaker& makeFolders, const QString& path)
 {
@@ -131,7 +108,7 @@ bool RenameAutosaveFolder(const QString& pathTemplate, const QString& autosaveDi
         ExpandAutosaveTemplate(pathTemplate, autosaveDir, oldScreenName, true);
     const QString newFolder =
         ExpandAutosaveTemplate(pathTemplate, autosaveDir, newScreenName, true);
-    if (oldFolder == newFolder || !QFileInfo(oldFolder).isDir() || Exists(newFolder))
+    if (oldFolder == newFolder || !QFileInfo(oldFolder).isDir() || PathExists(newFolder))
         return false;
     return QDir().rename(oldFolder, newFolder);
 }
@@ -139,16 +116,19 @@ bool RenameAutosaveFolder(const QString& pathTemplate, const QString& autosaveDi
 Classification Classify(const QString& target, uint64_t senderSize, uint32_t senderCrc)
 {
     const QString partial = target + PartialSuffix;
-    const bool targetExists = Exists(target);
+    // Another session writes there now.
+    if (TargetClaim::isClaimed(target))
+        return {TargetClass::NotWritable};
+    const bool targetExists = PathExists(target);
     if (targetExists) {
-        if (!CanWrite(target))
+        if (!CanWriteFile(target))
             return {TargetClass::NotWritable};
         if (FileSize(target) == senderSize && HeadCrc(target) == senderCrc)
             return {TargetClass::Identical};
     }
-    if (!Exists(partial))
+    if (!PathExists(partial))
         return {targetExists ? TargetClass::Differs : TargetClass::New};
-    if (!CanWrite(partial))
+    if (!CanWriteFile(partial))
         return {TargetClass::NotWritable};
 
     const uint64_t n = FileSize(partial);
@@ -156,7 +136,7 @@ Classification Classify(const QString& target, uint64_t senderSize, uint32_t sen
         if (n == senderSize) {
             // The partial file is complete. It never replaces a different
             // target: that one is kept and the offer gets a new name.
-            if (QFile::rename(partial, target))
+            if (!targetExists && RenameNoReplace(partial, target))
                 return {TargetClass::Identical};
             return {targetExists ? TargetClass::Differs : TargetClass::NotWritable};
         }
@@ -194,7 +174,8 @@ bool AutoRename(QString& path)
         } else {
             p = p.left(d) + Numbered(1) + p.sliced(d);
         }
-        if (!Exists(p)) {
+        // A name whose partial file exists is someone else's download.
+        if (!PathExists(p) && !PathExists(p + PartialSuffix) && !TargetClaim::isClaimed(p)) {
             path = p;
             return true;
         }
@@ -231,15 +212,6 @@ QByteArray WireRelativePath(const QString& localRelative)
     QString wire = localRelative;
     wire.replace(u'/', u'\\');
     return wire.toUtf8();
-}
-
-bool IsInside(const QString& folder, const QString& path)
-{
-    const QString f = QDir::cleanPath(QDir(folder).absolutePath());
-    const QString p = QDir::cleanPath(QDir(path).absolutePath());
-    if (p == f)
-        return true;
-    return p.startsWith(f.endsWith(u'/') ? f : f + u'/');
 }
 
 bool IsUsableName(const QString& name)
@@ -279,6 +251,9 @@ OfferDecision DecideOfferAutomatic(const Transfer& offer, bool savedPathTrusted,
     }
 
     if (offer.isFolder) {
+        // Received data never goes through a link.
+        if (IsSymbolicLink(savedPath))
+            return refuse(SessionResult::PeerCannotWrite);
         // An existing folder is merged into; its entries are classified one by one.
         if (!MakeFolders(makeFolders, savedPath))
             return refuse(SessionResult::PeerFolderFailed);
@@ -336,9 +311,11 @@ PickedPathOutcome DecidePickedPath(const Transfer& offer, const QString& savedPa
     }
     outcome.offset = offer.bytesDone;
     const QFileInfo info(savedPath);
-    if (info.isDir()) {
+    if (IsSymbolicLink(savedPath)) {
+        outcome.code = TargetClass::NotWritable;
+    } else if (info.isDir()) {
         outcome.code = TargetClass::Resumable;
-    } else if (!Exists(savedPath) && MakeFolders(makeFolders, savedPath)) {
+    } else if (!PathExists(savedPath) && MakeFolders(makeFolders, savedPath)) {
         outcome.accept = true;
         outcome.code = TargetClass::New;
     } else {

@@ -67,15 +67,18 @@ struct Classification
 
 // Compares the target (and target + ".part") with the sender's file. A
 // complete partial file is renamed to the target; when the target is in the
-// way, the target is kept and the answer is Differs.
+// way, the target is kept and the answer is Differs. A link at either place,
+// a file another writer holds, and a target another session of this process
+// writes are NotWritable.
 Classification Classify(const QString& target, uint64_t senderSize, uint32_t senderCrc);
 
 // Rewrites path to the next free name: "report.txt" -> "report_001.txt" ->
 // "report_002.txt" ... "report_999.txt"; "notes" -> "notes_001". A name whose
 // '_' sits four characters before the extension (or the end) counts on from
 // the three characters after it ("my_doc.txt" -> "my_001.txt"). Only the
-// last path component is looked at. False (path unchanged) when the count
-// would pass 999.
+// last path component is looked at. A name is free when neither it nor its
+// ".part" file exists and no session writes there. False (path unchanged)
+// when the count would pass 999.
 bool AutoRename(QString& path);
 
 // ---- paths that come from the peer ----------------------------------------
@@ -89,10 +92,6 @@ std::optional<QString> SafeRelativePath(const QByteArray& wirePath);
 // A local relative path ('/' between components) as it goes on the wire,
 // with '\' between components.
 QByteArray WireRelativePath(const QString& localRelative);
-
-// True when path is folder itself or lies below it, compared on the cleaned
-// absolute paths (no symbolic links resolved).
-bool IsInside(const QString& folder, const QString& path);
 
 // True when the name part of the sender's path can be a file or folder name
 // here: not empty, not "." or "..".

@@ -1,5 +1,6 @@
 #include "transfers/calcthread.h"
 
+#include "transfers/pathguard.h"
 #include "transfers/transferslog.h"
 
 #include <QDir>
@@ -102,7 +103,8 @@ void CCalcThread::step()
         if (info.isDir()) {
             if (!info.isSymLink())
                 m_levels.push_back(std::make_unique<Level>(info.filePath(), relative + u'/'));
-        } else if (info.isFile()) {
+        } else if (info.isFile() && (!info.isSymLink() || IsPathInside(m_root, info.filePath()))) {
+            // A link is listed only when its file lies inside the folder.
             m_total += static_cast<uint64_t>(info.size());
             QMutexLocker locker(&m_entries->lock);
             m_entries->paths.append(relative);

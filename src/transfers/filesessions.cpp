@@ -49,12 +49,10 @@ bool FileSessionShared::savedPathTrusted(const Transfer& offer)
                         [&] { return m_host ? m_host->savedPathTrusted(offer) : false; });
 }
 
-void FileSessionShared::sendingSessionIdentified(Transfer& s)
+bool FileSessionShared::sendingSessionIdentified(Transfer& s)
 {
-    callBlocking(m_hostContext, [&] {
-        if (m_host)
-            m_host->sendingSessionIdentified(s);
-    });
+    return callBlocking(m_hostContext,
+                        [&] { return m_host ? m_host->sendingSessionIdentified(s) : false; });
 }
 
 void FileSessionShared::selectingSavePath(const Transfer& s)

@@ -3,6 +3,7 @@
 #include "profile/profilefolder.h"
 #include "transfers/filesocket.h"
 #include "transfers/headcrc.h"
+#include "transfers/pathguard.h"
 #include "transfers/sessionresult.h"
 #include "transfers/transferformat.h"
 
@@ -86,6 +87,14 @@ FileStamp StampOf(const QString& path)
         return {};
     return {static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
             static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// A folder entry the sender may read: a readable regular file that really
+// lies inside the folder being sent (a link leading out of it is not sent).
+bool IsSendableEntry(const FolderGuard& root, const QString& full)
+{
+    const QFileInfo info(full);
+    return info.isFile() && info.isReadable() && root.contains(full);
 }
 
 // Acknowledges what has arrived at once instead of after the delayed-ACK
@@ -329,9 +338,15 @@ void CFileThread::sendOfferAsSender()
 {
     m_role = Role::Sender;
     m_transfer.isSend = 1;
-    m_shared->sendingSessionIdentified(m_transfer);
+    const bool allowed = m_shared->sendingSessionIdentified(m_transfer);
     if (m_ending)
         return;
+    if (!allowed) {
+        // Nothing about the file goes out, not even its name or size.
+        qCInfo(lcFileSession) << "session" << m_id << "refuses to offer" << m_transfer.senderPath;
+        sendStatus(SessionResult::Denied);
+        return;
+    }
     m_transfer.sessionThreadId = m_id;
     if (m_transfer.isFolder && !m_transfer.entries)
         m_transfer.entries = NewEntryList();
@@ -515,9 +530,11 @@ void CFileThread::resumeAnswered(ResumeChoice choice)
             m_overwriteFolder = true;
         else
             t.bytesDone = 0;
+        m_overwriteChosen = true;
         accept();
         break;
     case ResumeChoice::Reselect:
+        m_overwriteChosen = false;
         m_askingPath = true;
         m_shared->askSavePath(m_id, PathNamePart(t.senderPath), t.isFolder != 0);
         break;
@@ -546,18 +563,24 @@ void CFileThread::deny()
     sendStatus(SessionResult::Denied);
 }
 
-// Opens (or creates) a ".part" file for writing at offset. The data goes
-// behind the first offset bytes, so the file is cut to the offset when it is
-// longer, and the offset falls back to its length when it is shorter.
-bool CFileThread::openPartial(const QString& partial, uint64_t& offset)
+// Claims target and opens (or creates) its ".part" file for writing at
+// offset, never through a link and with the file locked against every other
+// writer. The data goes behind the first offset bytes, so the file is cut to
+// the offset when it is longer, and the offset falls back to its length when
+// it is shorter.
+bool CFileThread::openPartial(const QString& target, uint64_t& offset)
 {
-    auto* file = new QFile(partial, this);
-    const QIODevice::OpenMode mode =
-        offset == 0 ? QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered
-                    : QIODevice::ReadWrite | QIODevice::Unbuffered;
-    if (!file->open(mode)) {
-        qCWarning(lcFileSession) << "session" << m_id << "cannot write" << partial
-                                 << file->errorString();
+    TargetClaim claim = TargetClaim::take(target);
+    const QString partial = target + PartialSuffix;
+    const int fd = claim.held() ? OpenForWriting(partial, offset == 0) : -1;
+    if (fd < 0) {
+        qCWarning(lcFileSession) << "session" << m_id << "cannot write" << partial;
+        return false;
+    }
+    auto* file = new QFile(this);
+    if (!file->open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         delete file;
         return false;
     }
@@ -575,24 +598,38 @@ bool CFileThread::openPartial(const QString& partial, uint64_t& offset)
         }
     }
     m_file = file;
+    m_claim = std::move(claim);
     return true;
 }
 
-// The partial file is complete: it becomes the target (replacing a target
-// the user chose to overwrite).
-bool CFileThread::finishPartial(const QString& target)
+// The partial file is complete: it becomes the target. A file that is at
+// the target by now is replaced only when the user chose to overwrite;
+// otherwise it stays, and the finished file takes the next free name
+// (target is changed to it).
+bool CFileThread::finishPartial(QString& target, bool replace)
 {
     delete std::exchange(m_file, nullptr);
     const QString partial = target + PartialSuffix;
-    const QFileInfo info(target);
-    if ((info.exists() || info.isSymLink()) && !info.isDir())
-        QFile::remove(target);
-    if (!QFile::rename(partial, target)) {
+    bool done = false;
+    if (replace) {
+        done = QFileInfo(target).isDir() ? false
+                                         : ::rename(QFile::encodeName(partial).constData(),
+                                                    QFile::encodeName(target).constData()) == 0;
+    } else {
+        while (!(done = RenameNoReplace(partial, target))) {
+            QString renamed = target;
+            if (!PathExists(target) || !AutoRename(renamed))
+                break;
+            qCInfo(lcFileSession) << "session" << m_id << "keeps" << target << "and saves to"
+                                  << renamed;
+            target = renamed;
+        }
+    }
+    m_claim.release();
+    if (!done)
         qCWarning(lcFileSession) << "session" << m_id << "cannot rename" << partial << "to"
                                  << target;
-        return false;
-    }
-    return true;
+    return done;
 }
 
 void CFileThread::accept()
@@ -612,7 +649,7 @@ void CFileThread::accept()
             t.bytesDone = 0;
         m_target = t.savedPath;
         uint64_t offset = t.bytesDone;
-        if (!openPartial(m_target + PartialSuffix, offset)) {
+        if (!openPartial(m_target, offset)) {
             sendStatus(SessionResult::PeerCannotWrite);
             return;
         }
@@ -629,11 +666,12 @@ void CFileThread::accept()
         m_meter.start(0);
         progressTick();
         m_result = SessionResult::Complete;
-        if (!finishPartial(m_target)) {
+        if (!finishPartial(m_target, m_overwriteChosen)) {
             m_result = SessionResult::WriteError;
             sendStatus(SessionResult::WriteError);
             return;
         }
+        t.savedPath = m_target;
         sendStatus(SessionResult::Complete);
         return;
     }
@@ -695,7 +733,7 @@ void CFileThread::onRawData(char* data, qint64 size)
         // one's data is in.
         AcknowledgeNow(m_socket->socket());
         m_entryDone = 0;
-        if (!finishPartial(m_target)) {
+        if (!finishPartial(m_target, m_overwriteFolder)) {
             m_result = SessionResult::WriteError;
             sendStatus(SessionResult::WriteError);
         }
@@ -708,13 +746,15 @@ void CFileThread::receiveComplete()
     Transfer& t = m_transfer;
     m_progressTimer->stop();
     t.stopTime = Now();
-    progressTick();
-    m_result = SessionResult::Complete;
-    if (!finishPartial(m_target)) {
+    if (!finishPartial(m_target, m_overwriteChosen)) {
+        progressTick();
         m_result = SessionResult::WriteError;
         sendStatus(SessionResult::WriteError);
         return;
     }
+    t.savedPath = m_target;
+    progressTick();
+    m_result = SessionResult::Complete;
     endSession();
 }
 
@@ -741,16 +781,20 @@ void CFileThread::onEntry(const QByteArray& plain)
     uint32_t disposition = EntrySend;
     const std::optional<QString> relative = SafeRelativePath(wirePath);
     const QString target = relative ? t.savedPath + u'/' + *relative : QString();
-    if (!relative || !IsInside(t.savedPath, target)) {
+    // The entry's folders are made without following a link; a link (or a
+    // file) where one is to be is not writable.
+    FoldersMade folders = relative ? FoldersMade::Made : FoldersMade::NotAFolder;
+    if (relative && relative->contains(u'/'))
+        folders = MakeFoldersBelow(t.savedPath, FolderOf(*relative));
+    if (folders == FoldersMade::Failed) {
+        sendStatus(SessionResult::PeerFolderFailed);
+        return;
+    }
+    if (folders != FoldersMade::Made || !folderGuard().contains(target)) {
         // Nothing is written outside the folder the user chose.
         qCWarning(lcFileSession) << "session" << m_id << "skips the entry path" << m_entryPath;
         disposition = EntrySkip;
     } else {
-        const QString folder = FolderOf(target);
-        if (!folder.isEmpty() && !CreateFolderPath(folder)) {
-            sendStatus(SessionResult::PeerFolderFailed);
-            return;
-        }
         QString finalTarget = target;
         const Classification c = Classify(target, m_entrySize, m_entryCrc);
         switch (c.code) {
@@ -776,7 +820,7 @@ void CFileThread::onEntry(const QByteArray& plain)
             offset = 0;
         if (disposition == EntrySend) {
             if (m_entrySize > 0) {
-                if (openPartial(finalTarget + PartialSuffix, offset)) {
+                if (openPartial(finalTarget, offset)) {
                     m_entryDone = offset;
                     t.bytesDone += offset;
                     m_target = finalTarget;
@@ -784,10 +828,12 @@ void CFileThread::onEntry(const QByteArray& plain)
                     disposition = EntrySkip;
                 }
             } else {
-                QFile empty(finalTarget);
-                disposition = empty.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                                  ? EntrySkipCounted
-                                  : EntrySkip;
+                // An empty entry is made at once, under the same rules.
+                TargetClaim claim = TargetClaim::take(finalTarget);
+                const int fd = claim.held() ? OpenForWriting(finalTarget, true) : -1;
+                disposition = fd >= 0 ? EntrySkipCounted : EntrySkip;
+                if (fd >= 0)
+                    ::close(fd);
             }
         }
     }
@@ -1014,26 +1060,33 @@ void CFileThread::nextEntry()
         if (!sendSizeUpdate())
             return;
     }
+    // The list is locked only to look at or take its first path: the
+    // window saves and frees lists on the main thread, which must not wait
+    // for the disk.
     QString found;
     bool readAhead = false;
-    {
-        EntryListPtr list = t.entries;
-        QMutexLocker locker(&list->lock);
-        while (!list->paths.isEmpty()) {
-            const QString relative = list->paths.first();
-            if (m_nextReady && relative == m_nextPath &&
-                StampOf(t.senderPath + u'/' + relative) == m_nextStamp) {
-                found = relative;
-                readAhead = true;
+    const EntryListPtr list = t.entries;
+    for (;;) {
+        QString relative;
+        {
+            QMutexLocker locker(&list->lock);
+            if (list->paths.isEmpty())
                 break;
-            }
-            const QFileInfo info(t.senderPath + u'/' + relative);
-            if (info.isFile() && info.isReadable()) {
-                found = relative;
-                break;
-            }
-            list->paths.removeFirst();
+            relative = list->paths.first();
         }
+        const QString full = t.senderPath + u'/' + relative;
+        if (m_nextReady && relative == m_nextPath && StampOf(full) == m_nextStamp) {
+            found = relative;
+            readAhead = true;
+            break;
+        }
+        if (IsSendableEntry(folderGuard(), full)) {
+            found = relative;
+            break;
+        }
+        QMutexLocker locker(&list->lock);
+        if (!list->paths.isEmpty() && list->paths.first() == relative)
+            list->paths.removeFirst();
     }
     m_nextReady = false;
     if (!found.isEmpty()) {
@@ -1098,7 +1151,7 @@ void CFileThread::readNextEntryAhead()
         return;
     const QString full = t.senderPath + u'/' + next;
     const QFileInfo info(full);
-    if (!info.isFile() || !info.isReadable())
+    if (!IsSendableEntry(folderGuard(), full))
         return; // the next entry takes it off the list
     // Stamped before reading: a change from here on is noticed when the
     // entry is announced, and it is read again then.
@@ -1163,7 +1216,9 @@ void CFileThread::startEntryData()
         }
     } else {
         auto* file = new QFile(full, this);
-        if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+        // Checked again: the entry may have been replaced by a link since.
+        if (!folderGuard().contains(full) ||
+            !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
             !file->seek(static_cast<qint64>(fileFrom))) {
             // The receiver now waits for this entry's data; nothing else can
             // follow in step with it.
@@ -1324,6 +1379,16 @@ void CFileThread::postToSelf(void (CFileThread::*method)())
         Qt::QueuedConnection);
 }
 
+// The folder this session sends, or receives into, with its real location
+// looked up once; both are fixed once data flows.
+const FolderGuard& CFileThread::folderGuard()
+{
+    if (!m_folderGuard)
+        m_folderGuard.emplace(m_role == Role::Sender ? m_transfer.senderPath
+                                                     : m_transfer.savedPath);
+    return *m_folderGuard;
+}
+
 void CFileThread::closePromptsIfAny()
 {
     if (!m_promptsShown)
@@ -1357,6 +1422,7 @@ void CFileThread::endSession()
     }
 
     delete std::exchange(m_file, nullptr);
+    m_claim.release();
     if (m_socket)
         m_socket->Close();
     closePromptsIfAny();

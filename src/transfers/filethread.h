@@ -5,6 +5,8 @@
 #include "transfers/acceptresume.h"
 #include "transfers/fileprogress.h"
 #include "transfers/filesessions.h"
+#include "transfers/pathguard.h"
+#include "transfers/targetclaim.h"
 #include "transfers/transfer.h"
 #include "transfers/transferhost.h"
 #include "transport/packetcipher.h"
@@ -20,6 +22,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CFileSocket;
 class CFileThread;
@@ -79,7 +82,9 @@ public:
     QString autosaveFolder(const QByteArray& contactUid);
     TransferContactInfo contactInfo(const QByteArray& contactUid);
     bool savedPathTrusted(const Transfer& offer);
-    void sendingSessionIdentified(Transfer& s);
+    // False: the host refuses to send this (a request for a path it neither
+    // lists nor shares).
+    bool sendingSessionIdentified(Transfer& s);
     void selectingSavePath(const Transfer& s);
     void progress(const Transfer& s, const QString& progressText, const QString& speedText);
     void receiveAccepted(const Transfer& s);
@@ -208,8 +213,8 @@ private:
     void askResume(TargetClass code, uint64_t offset);
     void deny();
     void accept();
-    bool openPartial(const QString& partial, uint64_t& offset);
-    bool finishPartial(const QString& target);
+    bool openPartial(const QString& target, uint64_t& offset);
+    bool finishPartial(QString& target, bool replace);
     void onSizeKnownMessage(const QByteArray& plain);
 
     // Sender, data.
@@ -243,6 +248,7 @@ private:
     void onKeepAlive();
     void postToSelf(void (CFileThread::*method)());
     void closePromptsIfAny();
+    const FolderGuard& folderGuard();
     void endSession();
 
     std::shared_ptr<FileSessionShared> m_shared;
@@ -282,10 +288,13 @@ private:
     uint64_t m_resumeOffset = 0;
     ResumePromptContent m_resumeContent;
     bool m_overwriteFolder = false;
+    bool m_overwriteChosen = false; // the user answered Overwrite: the target may be replaced
 
     // The data phase.
     QFile* m_file = nullptr;
-    QString m_target;           // receiver: where the current file goes (without ".part")
+    QString m_target;    // receiver: where the current file goes (without ".part")
+    TargetClaim m_claim; // receiver: m_target, claimed while it is written
+    std::optional<FolderGuard> m_folderGuard;
     QList<QByteArray> m_blocks; // sender: blocks for the socket's queue, reused
     QByteArray m_entryHead;     // sender: the entry's first bytes, read with its checksum
     qsizetype m_headPos = 0;    // sender: the next of them to send

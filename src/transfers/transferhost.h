@@ -64,8 +64,10 @@ public:
     // 1643: a sending session knows its peer, before the offer goes out. The
     // host binds the session to its row (s.sessionThreadId) and may change s:
     // the entry list, bytesDone of the existing row; when the row knows a
-    // size s does not, it posts it with FileSessions::postSizeKnown.
-    virtual void sendingSessionIdentified(Transfer& s) = 0;
+    // size s does not, it posts it with FileSessions::postSizeKnown. False
+    // refuses: the session tells the peer "denied" and sends nothing of the
+    // file (a request for a path this side neither lists nor shares).
+    virtual bool sendingSessionIdentified(Transfer& s) = 0;
     // 1644: the receiver's user is choosing a save path; s.statusText is
     // "Selecting save path...".
     virtual void selectingSavePath(const Transfer& s) = 0;

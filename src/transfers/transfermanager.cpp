@@ -4,6 +4,7 @@
 #include "messenger/messengercontroller.h"
 #include "transfers/acceptresume.h"
 #include "transfers/headcrc.h"
+#include "transfers/pathguard.h"
 #include "transfers/sessionresult.h"
 #include "transfers/transferformat.h"
 #include "transfers/transferlist.h"
@@ -804,13 +805,13 @@ bool TransferManager::sharedWith(const Contact& contact, const QString& path) co
         roots.append(QString::fromUtf8(share));
     roots += m_controller.settings().sharedPathTexts();
     return std::any_of(roots.cbegin(), roots.cend(), [&path](const QString& root) {
-        return !root.isEmpty() && IsInside(root, path);
+        return !root.isEmpty() && IsPathInside(root, path);
     });
 }
 
 // --- TransferHost: reports of the sessions ---
 
-void TransferManager::sendingSessionIdentified(Transfer& s)
+bool TransferManager::sendingSessionIdentified(Transfer& s)
 {
     for (int i = 0; i < rowCount(); ++i) {
         TransferRow& r = *m_rows[size_t(i)];
@@ -831,7 +832,7 @@ void TransferManager::sendingSessionIdentified(Transfer& s)
         t.statusText =
             s.savedPath.isEmpty() ? QStringLiteral("Waiting for acceptance...") : CalculatingText;
         changed(i);
-        return;
+        return true;
     }
 
     // The peer asks for something this side no longer lists. Only what is
@@ -840,9 +841,8 @@ void TransferManager::sendingSessionIdentified(Transfer& s)
     const Contact* contact = m_controller.findContact(s.contactUid);
     if (!contact || !sharedWith(*contact, s.senderPath)) {
         qCWarning(lcTransfers) << "refused a request for an unlisted path:" << s.senderPath;
-        m_files->postCancel(s.sessionThreadId);
         emit requestRefused(s.contactUid, s.senderPath);
-        return;
+        return false;
     }
     s.isFolder = QFileInfo(s.senderPath).isDir() ? 1 : 0;
     s.bytesDone = 0;
@@ -858,6 +858,7 @@ void TransferManager::sendingSessionIdentified(Transfer& s)
         s.calcThreadId = row->transfer.calcThreadId;
     }
     insertRow(std::move(row), 0);
+    return true;
 }
 
 void TransferManager::selectingSavePath(const Transfer& s)
@@ -943,6 +944,9 @@ void TransferManager::sessionEnded(int result, const Transfer& s)
     if (!t.isSend) {
         t.totalSize = s.totalSize;
         t.sizeUnknown = s.sizeUnknown;
+        // A finished file that found the user's own file at its place took a new name.
+        if (!s.savedPath.isEmpty())
+            t.savedPath = s.savedPath;
     }
     r.speedText = IdleSpeedText;
     const SessionOutcome outcome = SessionResultOutcome(result);

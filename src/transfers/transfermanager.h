@@ -160,7 +160,7 @@ public:
     QString autosaveFolder(const QByteArray& contactUid) override;
     TransferContactInfo contactInfo(const QByteArray& contactUid) override;
     bool savedPathTrusted(const Transfer& offer) override;
-    void sendingSessionIdentified(Transfer& s) override;
+    bool sendingSessionIdentified(Transfer& s) override;
     void selectingSavePath(const Transfer& s) override;
     void progress(const Transfer& s, const QString& progressText,
                   const QString& speedText) override;
@@ -184,7 +184,7 @@ signals:
     void rowChanged(int row);
     void rowRemoved(int row);
     // A peer asked to be sent a path that is neither listed nor shared with
-    // it; the session was canceled.
+    // it; the session was refused before it offered anything.
     void requestRefused(const QByteArray& contactUid, const QString& path);
 
 private:

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+// Where paths really lead, and writes that never follow a link. Every check
+// of whether a path lies inside a folder (a peer's request, the folder walk
+// of a send, the entry paths of a received folder, share browsing) goes
+// through IsPathInside.
+
+// The real location of path: absolute, symbolic links resolved, "." and
+// ".." removed. A path whose end does not exist yet keeps its missing part,
+// cleaned, behind the real location of its deepest existing folder.
+QString RealLocation(const QString& path);
+
+// True when path is folder itself or lies below it, both taken at their
+// real locations.
+bool IsPathInside(const QString& folder, const QString& path);
+
+// The same check with the folder's real location looked up once, for many
+// paths below one folder. The folder is taken as it is at construction.
+class FolderGuard
+{
+public:
+    explicit FolderGuard(const QString& folder);
+    bool contains(const QString& path) const;
+
+private:
+    QString m_real;
+};
+
+// Something is at path, even a symbolic link that leads nowhere.
+bool PathExists(const QString& path);
+
+// A symbolic link is at path (it is not followed).
+bool IsSymbolicLink(const QString& path);
+
+enum class FoldersMade { Made, NotAFolder, Failed };
+
+// Makes every missing folder of relative (a '/'-separated path without ".."
+// parts) below base. A link, or anything but a folder, met on the way is
+// never followed: NotAFolder. Failed when base cannot be opened or a folder
+// cannot be made.
+FoldersMade MakeFoldersBelow(const QString& base, const QString& relative);
+
+// Opens a regular file for writing without following a link at its place,
+// creating it when missing, and takes an exclusive lock on it. truncate
+// cuts it to nothing. -1 when the place holds a link or anything but a
+// regular file, or when another writer holds the lock.
+int OpenForWriting(const QString& path, bool truncate);
+
+// Whether the existing regular file at path could be written right now: not
+// a link, opens for writing, and nobody else holds its write lock. Nothing
+// is changed.
+bool CanWriteFile(const QString& path);
+
+// Renames from to to unless something is at to already. False on any
+// failure, also when to is taken.
+bool RenameNoReplace(const QString& from, const QString& to);
