@@ -1,0 +1,61 @@
+#include "app/startup.h"
+
+#include "messenger/messengercontroller.h"
+#include "nethelpers/updatelogic.h"
+#include "nethelpers/upnpsocket.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+
+bool HasMinimizedSwitch(const QStringList& arguments)
+{
+    return arguments.mid(1).contains(QStringLiteral("-m"));
+}
+
+void WireAutomaticWork(MessengerController& controller, UpdateLogic& update, CUPNPSocket& router)
+{
+    controller.setUpdateCheckHook([&update] { update.CheckForUpdates(0); });
+    controller.setRouterStartupHook([&controller, &router] {
+        // With a port picked at start the listener knows it before the profile does.
+        int port = controller.myIdentity().port;
+        if (port == 0)
+            port = controller.listenPort();
+        router.MapPort(port);
+    });
+}
+
+QString InstalledVersionPath(const QString& dataRoot)
+{
+    return QDir(dataRoot).filePath(QStringLiteral("installed-version"));
+}
+
+SwapResult PerformPendingSwap(const QString& programPath, const PendingUpdate& pending,
+                              const QString& dataRoot, const QStringList& arguments,
+                              bool startProgram)
+{
+    SwapResult result;
+    if (pending.path.isEmpty())
+        return result;
+    const QString old = programPath + QStringLiteral(".old");
+    QFile::remove(old);
+    QFile::rename(programPath, old);
+    if (QFile::rename(pending.path, programPath)) {
+        QFile::setPermissions(programPath, QFile::permissions(programPath) | QFile::ExeOwner |
+                                               QFile::ExeGroup | QFile::ExeOther |
+                                               QFile::ReadOwner);
+        result.swapped = true;
+    }
+    if (!dataRoot.isEmpty() && QFileInfo(dataRoot).isDir()) {
+        QSaveFile file(InstalledVersionPath(dataRoot));
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(pending.version.toUtf8() + '\n');
+            file.commit();
+        }
+    }
+    if (startProgram)
+        result.started = QProcess::startDetached(programPath, arguments);
+    return result;
+}
