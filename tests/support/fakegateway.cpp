@@ -74,7 +74,8 @@ void FakeGateway::readSearches()
         QByteArray answer = "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\nST: " + st +
                             "\r\nUSN: uuid:fa4e0001-0000-0000-0000-000000000001::" + st +
                             "\r\nEXT:\r\nSERVER: Linux UPnP/1.1 FakeGateway/1.0\r\nLOCATION: " +
-                            QString::fromLatin1(location).arg(httpPort()).toLatin1() + "\r\n\r\n";
+                            QByteArray(location).replace("%1", QByteArray::number(httpPort())) +
+                            "\r\n\r\n";
         m_udp.writeDatagram(answer, from, fromPort);
     }
 }
