@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QSaveFile>
 
+#include <memory>
+
 bool HasMinimizedSwitch(const QStringList& arguments)
 {
     return arguments.mid(1).contains(QStringLiteral("-m"));
@@ -19,11 +21,18 @@ void WireAutomaticWork(MessengerController& controller, UpdateLogic& update, CUP
 {
     controller.setUpdateCheckHook([&update] { update.CheckForUpdates(0); });
     controller.setRouterStartupHook([&controller, &router] {
-        // With a port picked at start the listener knows it before the profile does.
-        int port = controller.myIdentity().port;
-        if (port == 0)
-            port = controller.listenPort();
-        router.MapPort(port);
+        const int port = controller.myIdentity().port;
+        if (port != 0) {
+            router.MapPort(port);
+            return;
+        }
+        // A port picked at start is known once the listener listens.
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = QObject::connect(&controller, &MessengerController::listening, &router,
+                                 [once, &router](quint16 listening) {
+                                     QObject::disconnect(*once);
+                                     router.MapPort(listening);
+                                 });
     });
 }
 
