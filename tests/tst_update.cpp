@@ -76,7 +76,8 @@ void TestUpdate::init()
     QVERIFY(m_dir->isValid());
     m_program = m_dir->filePath(QStringLiteral("zephlink"));
     QVERIFY(writeAll(m_program, "old program"));
-    pendingUpdate() = {};
+    pendingUpdatePath().clear();
+    pendingUpdateVersion().clear();
 }
 
 void TestUpdate::check_data()
@@ -223,15 +224,16 @@ void TestUpdate::restartSwapsAfterExit()
     prepare(logic, server.url());
     offerAndDownload(logic);
     QTRY_COMPARE_WITH_TIMEOUT(logic.caption(), UpdateLogic::RestartCaption, 10000);
-    QCOMPARE(pendingUpdate().path, QString());
+    QCOMPARE(pendingUpdatePath(), QString());
 
     logic.buttonPressed();
     QCOMPARE(ui.exits, 1);
     QVERIFY(!ui.visible);
-    QCOMPARE(pendingUpdate().path, logic.tempPath());
-    QCOMPARE(pendingUpdate().version, QStringLiteral("9.9.9.9"));
+    QCOMPARE(pendingUpdatePath(), logic.tempPath());
+    QCOMPARE(pendingUpdateVersion(), QStringLiteral("9.9.9.9"));
 
-    const SwapResult first = PerformPendingSwap(m_program, pendingUpdate(), m_dir->path(), {});
+    const SwapResult first = PerformPendingSwap(m_program, pendingUpdatePath(),
+                                                pendingUpdateVersion(), m_dir->path(), {});
     QVERIFY(first.swapped);
     QVERIFY(first.started);
     QCOMPARE(readAll(m_program), server.binary);
@@ -245,7 +247,7 @@ void TestUpdate::restartSwapsAfterExit()
     const QByteArray firstNew = server.binary;
     const QByteArray second = "#!/bin/sh\necho second > \"$0.started\"\n";
     QVERIFY(writeAll(logic.tempPath(), second));
-    QVERIFY(PerformPendingSwap(m_program, {logic.tempPath(), QStringLiteral("9.9.9.10")},
+    QVERIFY(PerformPendingSwap(m_program, logic.tempPath(), QStringLiteral("9.9.9.10"),
                                m_dir->path(), {}, false)
                 .swapped);
     QCOMPARE(readAll(m_program), second);

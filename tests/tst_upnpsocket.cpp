@@ -231,7 +231,7 @@ void TestUpnpSocket::jobs()
     QTRY_COMPARE_WITH_TIMEOUT(withPort(log.lines, gateway.httpPort()).size(), lines.size(), 10000);
     QCOMPARE(withPort(log.lines, gateway.httpPort()), lines);
     QCOMPARE(gateway.actions, actions);
-    QCOMPARE(socket.logText(), log.lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    QCOMPARE(socket.logContents(), log.lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 
     QCOMPARE(gateway.mappings.size(), after.size());
     for (qsizetype i = 0; i < after.size(); ++i) {

@@ -41,17 +41,17 @@ QString InstalledVersionPath(const QString& dataRoot)
     return QDir(dataRoot).filePath(QStringLiteral("installed-version"));
 }
 
-SwapResult PerformPendingSwap(const QString& programPath, const PendingUpdate& pending,
-                              const QString& dataRoot, const QStringList& arguments,
-                              bool startProgram)
+SwapResult PerformPendingSwap(const QString& programPath, const QString& downloadedPath,
+                              const QString& version, const QString& dataRoot,
+                              const QStringList& arguments, bool startProgram)
 {
     SwapResult result;
-    if (pending.path.isEmpty())
+    if (downloadedPath.isEmpty())
         return result;
     const QString old = programPath + QStringLiteral(".old");
     QFile::remove(old);
     QFile::rename(programPath, old);
-    if (QFile::rename(pending.path, programPath)) {
+    if (QFile::rename(downloadedPath, programPath)) {
         QFile::setPermissions(programPath, QFile::permissions(programPath) | QFile::ExeOwner |
                                                QFile::ExeGroup | QFile::ExeOther |
                                                QFile::ReadOwner);
@@ -60,7 +60,7 @@ SwapResult PerformPendingSwap(const QString& programPath, const PendingUpdate& p
     if (!dataRoot.isEmpty() && QFileInfo(dataRoot).isDir()) {
         QSaveFile file(InstalledVersionPath(dataRoot));
         if (file.open(QIODevice::WriteOnly)) {
-            file.write(pending.version.toUtf8() + '\n');
+            file.write(version.toUtf8() + '\n');
             file.commit();
         }
     }

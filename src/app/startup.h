@@ -6,7 +6,6 @@
 class CUPNPSocket;
 class MessengerController;
 class UpdateLogic;
-struct PendingUpdate;
 
 // The start-up and after-exit steps the desktop program and the node share.
 
@@ -31,12 +30,13 @@ struct SwapResult
 };
 
 // The swap after the main window closed and the exit work is done, when an
-// update is pending: delete "<program>.old", rename the program to
+// update is pending (pendingUpdatePath() and pendingUpdateVersion() of the
+// update logic): delete "<program>.old", rename the program to
 // "<program>.old", rename the download to the program's name and make it
 // executable, record the version in the data root (only when the data root
 // exists), then start the program path with arguments. A failed step does
 // not stop the later ones: if the old program cannot move aside, the one
-// started is the old one. Nothing happens when pending.path is empty.
-SwapResult PerformPendingSwap(const QString& programPath, const PendingUpdate& pending,
-                              const QString& dataRoot, const QStringList& arguments,
-                              bool startProgram = true);
+// started is the old one. Nothing happens when downloadedPath is empty.
+SwapResult PerformPendingSwap(const QString& programPath, const QString& downloadedPath,
+                              const QString& version, const QString& dataRoot,
+                              const QStringList& arguments, bool startProgram = true);

@@ -1,6 +1,8 @@
 #include "nethelpers/fetchurl.h"
 
+#include <QHostAddress>
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -23,6 +25,16 @@ QUrl UpdateServerUrl(const QString& path)
     QUrl url = UpdateServer();
     url.setPath(path);
     return url;
+}
+
+QNetworkProxy ProxyFor(const QUrl& url)
+{
+    const QString host = url.host();
+    if (host == u"localhost" || QHostAddress(host).isLoopback())
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url));
+    return proxies.value(0, QNetworkProxy(QNetworkProxy::NoProxy));
 }
 
 QNetworkRequest WebRequest(const QUrl& url)
@@ -67,6 +79,7 @@ void FetchUrl::start(const QUrl& url)
             this, [this] { emit finished(false, {}); }, Qt::QueuedConnection);
         return;
     }
+    m_manager->setProxy(ProxyFor(url));
     m_reply = m_manager->get(WebRequest(url));
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
         m_body += m_reply->readAll();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -19,6 +20,10 @@ QUrl UpdateServerUrl(const QString& path);
 // The request every fetch sends: its own header block, always from the
 // server (never a cache).
 QNetworkRequest WebRequest(const QUrl& url);
+
+// The system's configured proxy for url (the proxy environment variables
+// on Linux); none for loopback.
+QNetworkProxy ProxyFor(const QUrl& url);
 
 // Fetches one page. Any answer the server gives counts, whatever its status;
 // only a failed connection (or no answer within the deadline) is a failure.

@@ -57,10 +57,16 @@ UpdateDescription UpdateDescription::parse(const QByteArray& text)
     return d;
 }
 
-PendingUpdate& pendingUpdate()
+QString& pendingUpdatePath()
 {
-    static PendingUpdate pending;
-    return pending;
+    static QString path;
+    return path;
+}
+
+QString& pendingUpdateVersion()
+{
+    static QString version;
+    return version;
 }
 
 QString UpdateLogic::BuildDate()
@@ -72,7 +78,7 @@ QString UpdateLogic::BuildDate()
 UpdateLogic::UpdateLogic(UpdateUi* ui, QObject* parent)
     : QObject(parent), m_ui(ui), m_manager(new QNetworkAccessManager(this)),
       m_fetch(m_manager, this), m_programPath(QCoreApplication::applicationFilePath()),
-      m_currentVersion(QStringLiteral(ZEPHLINK_VERSION)), m_buildDate(BuildDate()),
+      currentVersion(QStringLiteral(ZEPHLINK_VERSION)), m_buildDate(BuildDate()),
       m_server(UpdateServer())
 {
     connect(&m_fetch, &FetchUrl::finished, this, &UpdateLogic::checkFinished);
@@ -80,15 +86,21 @@ UpdateLogic::UpdateLogic(UpdateUi* ui, QObject* parent)
 
 UpdateLogic::~UpdateLogic()
 {
+    // A download cut short by the program's end leaves no partial file; the
+    // window is going away too and hears nothing more.
     if (m_download) {
-        cancelRequested = 1;
+        m_download->disconnect(this);
         m_download->abort();
+    }
+    if (m_file.isOpen()) {
+        m_file.close();
+        m_file.remove();
     }
 }
 
 void UpdateLogic::setCurrentVersion(const QString& version, const QString& buildDate)
 {
-    m_currentVersion = version;
+    currentVersion = version;
     m_buildDate = buildDate;
 }
 
@@ -117,8 +129,7 @@ void UpdateLogic::setProgress(int percent)
 QString UpdateLogic::versionLines() const
 {
     return QStringLiteral("Current Version:\t\t%1 (%2)\r\nNew Version:\t\t%3 (%4)\r\nNote: %5\r\n")
-        .arg(m_currentVersion, m_buildDate, m_description.version, m_description.date,
-             m_description.note);
+        .arg(currentVersion, m_buildDate, newVersion, newDate, note);
 }
 
 void UpdateLogic::CheckForUpdates(int userCheck)
@@ -138,23 +149,28 @@ void UpdateLogic::CheckForUpdates(int userCheck)
 
 void UpdateLogic::checkFinished(bool ok, const QByteArray& text)
 {
+    const UpdateDescription d = ok ? UpdateDescription::parse(text) : UpdateDescription();
     if (!ok) {
         setMessage(QStringLiteral("Could not connect."));
+    } else if (d.version.isEmpty()) {
+        setMessage(QStringLiteral("Update file not found."));
     } else {
-        m_description = UpdateDescription::parse(text);
-        if (m_description.version.isEmpty()) {
-            setMessage(QStringLiteral("Update file not found."));
-        } else if (m_currentVersion != m_description.version) {
+        newVersion = d.version;
+        newDate = d.date;
+        note = d.note;
+        downloadUrl = d.binUrl;
+        expectedSize = d.size;
+        // Any difference counts, older or newer.
+        if (currentVersion != newVersion) {
             setMessage(QStringLiteral("Update to New Version?\r\n") + versionLines());
             setButton(UpdateCaption, true);
             if (quietCheck && m_ui)
                 m_ui->showUpdateWindow();
             return;
-        } else {
-            setMessage(QStringLiteral("No Updates Found.\r\nYou are using the newest version.\r\n"
-                                      "Version: ") +
-                       m_currentVersion + QStringLiteral(" (") + m_buildDate + QStringLiteral(")"));
         }
+        setMessage(QStringLiteral("No Updates Found.\r\nYou are using the newest version.\r\n"
+                                  "Version: ") +
+                   currentVersion + QStringLiteral(" (") + m_buildDate + QStringLiteral(")"));
     }
     setButton(OkCaption, true);
 }
@@ -177,7 +193,8 @@ void UpdateLogic::buttonPressed()
         return;
     }
     if (m_caption == RestartCaption) {
-        pendingUpdate() = PendingUpdate{tempPath(), m_description.version};
+        pendingUpdatePath() = tempPath();
+        pendingUpdateVersion() = newVersion;
         if (m_ui) {
             m_ui->exitRequested();
             m_ui->hideUpdateWindow();
@@ -195,7 +212,7 @@ void UpdateLogic::startDownload()
     m_length = 0;
     m_received = 0;
     m_lastPercent = -1;
-    const QUrl url(m_description.binUrl, QUrl::StrictMode);
+    const QUrl url(downloadUrl, QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https")) {
         // Reported after this press has finished, as any other failure.
         QMetaObject::invokeMethod(
@@ -204,6 +221,7 @@ void UpdateLogic::startDownload()
     }
     QNetworkRequest request = WebRequest(url);
     request.setTransferTimeout(StallMs);
+    m_manager->setProxy(ProxyFor(url));
     m_download = m_manager->get(request);
     connect(m_download, &QNetworkReply::readyRead, this, &UpdateLogic::downloadData);
     connect(m_download, &QNetworkReply::finished, this, &UpdateLogic::downloadFinished);
@@ -219,7 +237,7 @@ bool UpdateLogic::beginDownload()
     if (m_length == 0)
         m_length = m_download->bytesAvailable();
     // Refused before anything is written.
-    if (m_length != qint64(m_description.size))
+    if (m_length != qint64(expectedSize))
         return false;
 
     // The download file is the program's own: whatever stands under its name

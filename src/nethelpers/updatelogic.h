@@ -29,14 +29,10 @@ struct UpdateDescription
 
 // A finished download waiting to take the program's place once the program
 // has closed: the downloaded file (empty: nothing pending) and its version.
-struct PendingUpdate
-{
-    QString path;
-    QString version;
-};
-// The program-wide pending update, read by the start-up code after the main
-// window closed.
-PendingUpdate& pendingUpdate();
+// Program-wide values, set by Restart and read by the start-up code after
+// the main window closed.
+QString& pendingUpdatePath();
+QString& pendingUpdateVersion();
 
 // The "Zephlink Update" window as the update logic sees it: the message
 // area, the one button and the progress bar.
@@ -58,7 +54,7 @@ public:
 // The update check and download: reads the description file from the update
 // server, offers a different version, downloads the new program next to the
 // running one as "<program>.tmp" and, on Restart, leaves it in
-// pendingUpdate() and asks the program to exit.
+// pendingUpdatePath() and asks the program to exit.
 class UpdateLogic : public QObject
 {
     Q_OBJECT
@@ -91,7 +87,7 @@ public:
     int progress() const { return m_progress; }
     // Where the new program is downloaded: the program path plus ".tmp".
     QString tempPath() const { return m_programPath + QStringLiteral(".tmp"); }
-    const QString& newVersion() const { return m_description.version; }
+    const QString& newVersionText() const { return newVersion; }
 
     // The compiler's build date as "Mmm d yyyy".
     static QString BuildDate();
@@ -113,7 +109,7 @@ private:
     QNetworkAccessManager* m_manager;
     FetchUrl m_fetch;
     QString m_programPath;
-    QString m_currentVersion;
+    QString currentVersion;
     QString m_buildDate;
     QUrl m_server;
 
@@ -124,7 +120,11 @@ private:
 
     int quietCheck = 0;
     int cancelRequested = 0;
-    UpdateDescription m_description;
+    qint32 expectedSize = 0;
+    QString downloadUrl;
+    QString newVersion;
+    QString newDate;
+    QString note;
 
     QPointer<QNetworkReply> m_download;
     QFile m_file;

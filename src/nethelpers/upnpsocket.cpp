@@ -17,6 +17,8 @@ namespace {
 
 // A job asks the device at most this often (a listing one more time per entry).
 constexpr int JobRequestBudget = 16;
+// A search reads at most this many answers before it gives up.
+constexpr int SearchAnswerLimit = 64;
 // The listing index is a 16-bit value on the wire.
 constexpr quint32 LastEntryIndex = 65535;
 
@@ -77,7 +79,7 @@ CUPNPHttpSocket::CUPNPHttpSocket(CUPNPSocket* owner) : QObject(owner), owner(own
     m_deadline = new QTimer(this);
     m_deadline->setSingleShot(true);
     connect(m_deadline, &QTimer::timeout, this, [this] {
-        qCDebug(lcUpnp) << "exchange of kind" << requestKind_ << "ran out of time";
+        qCDebug(lcUpnp) << "exchange of kind" << requestKind << "ran out of time";
         Close();
     });
 }
@@ -116,7 +118,7 @@ void CUPNPHttpSocket::Start(const QByteArray& host, quint16 port, const QByteArr
     this->host = host;
     this->port = port;
     this->request = request;
-    requestKind_ = kind;
+    requestKind = kind;
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         m_connected = true;
         OnConnect(false);
@@ -193,7 +195,7 @@ void CUPNPHttpSocket::OnReceive()
         }
         if (m_decided)
             continue;
-        const int kind = requestKind_;
+        const int kind = requestKind;
         const QByteArray whole = response;
         const bool decided = owner->OnResponse(whole, kind, IsCompleteAnswer(whole));
         // The owner may have started the next exchange or closed this one.
@@ -210,7 +212,7 @@ void CUPNPHttpSocket::OnClose()
     // Whatever is still unread belongs to the answer.
     const QByteArray rest = m_socket->readAll();
     response += untilZero(rest);
-    const int kind = requestKind_;
+    const int kind = requestKind;
     const QByteArray whole = response;
     const bool decided = m_decided;
     Close();
@@ -250,9 +252,9 @@ void CUPNPSocket::ShowStatus(const QString& text, bool clear)
     if (!logWindow)
         return;
     if (clear)
-        m_logText = text + QStringLiteral("\r\n");
+        logText = text + QStringLiteral("\r\n");
     else
-        m_logText += text + QStringLiteral("\r\n");
+        logText += text + QStringLiteral("\r\n");
     logWindow->upnpStatus(text, clear);
 }
 
@@ -305,6 +307,7 @@ void CUPNPSocket::StartSearch()
     // this job's state.
     httpSocket.Close();
     m_budget = JobRequestBudget;
+    m_answersLeft = SearchAnswerLimit;
     closeUdp();
     ShowStatus(QStringLiteral("Starting UPNP Device Search..."), true);
 
@@ -329,6 +332,11 @@ void CUPNPSocket::OnSsdpReceive()
         const qint64 got = m_udp->readDatagram(datagram.data(), datagram.size());
         if (got <= 0)
             continue;
+        if (--m_answersLeft < 0) {
+            qCDebug(lcUpnp) << "too many search answers; search stopped";
+            closeUdp();
+            return;
+        }
         datagram = untilZero(datagram.left(got));
         if (FindNoCase(datagram, upnp::ServiceType) < 0) {
             ShowStatus(QStringLiteral("No Router Devices found in UPNP Response."));

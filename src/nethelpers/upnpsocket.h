@@ -52,7 +52,6 @@ public:
     // Stops the notifications and closes the connection.
     void Close();
     bool isOpen() const { return m_socket != nullptr; }
-    int requestKind() const { return requestKind_; }
 
 private:
     void OnConnect(bool failed);
@@ -68,7 +67,7 @@ private:
     qint64 sentBytes = 0;
     qint64 sendLength = 0;
     QByteArray response;
-    int requestKind_ = 0;
+    int requestKind = 0;
     quint16 port = 0;
     QByteArray host;
     QByteArray request;
@@ -103,7 +102,8 @@ public:
                    const QString& description = QString::fromLatin1(upnp::MappingDescription));
     void ListMappings();
 
-    const QString& logText() const { return m_logText; }
+    // The whole text of the log.
+    const QString& logContents() const { return logText; }
     QByteArray lanAddressText() const { return lanAddress; }
 
     // From the HTTP side: the whole answer so far; complete when it is whole
@@ -133,7 +133,7 @@ private:
     QByteArray description;
     int mode = 0;
     quint32 entryIndex = 0;
-    QString m_logText;
+    QString logText;
     UpnpLog* logWindow = nullptr;
     CUPNPHttpSocket httpSocket;
     QByteArray controlPath;
@@ -149,4 +149,6 @@ private:
     bool m_lastWasMPost = false;
     // Requests left in this job: a device cannot keep a job going forever.
     int m_budget = 0;
+    // Search answers still read: a flood of answers cannot fill the log.
+    int m_answersLeft = 0;
 };

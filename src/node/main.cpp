@@ -77,11 +77,11 @@ int main(int argc, char* argv[])
     // A finished update takes the program's place now that the exit work is
     // done; the new program starts on the same profile, so this one lets go
     // of the profile first.
-    const PendingUpdate pending = pendingUpdate();
-    if (!pending.path.isEmpty()) {
+    if (!pendingUpdatePath().isEmpty()) {
         instance.reset();
-        PerformPendingSwap(QCoreApplication::applicationFilePath(), pending,
-                           DataRoot(options->home), QCoreApplication::arguments().mid(1));
+        PerformPendingSwap(QCoreApplication::applicationFilePath(), pendingUpdatePath(),
+                           pendingUpdateVersion(), DataRoot(options->home),
+                           QCoreApplication::arguments().mid(1));
     }
     return exitCode;
 }
