@@ -485,12 +485,19 @@ bool CUPNPSocket::descriptionAnswer(const QByteArray& text)
     return true;
 }
 
+bool CUPNPSocket::repeatAsMPost(const QByteArray& text, RequestKind kind)
+{
+    // A device that refuses POST gets the request once more as M-POST.
+    if (StatusCode(text) != 405 || m_lastWasMPost)
+        return false;
+    SendSoap(kind, true);
+    return true;
+}
+
 bool CUPNPSocket::deleteAnswer(const QByteArray& text)
 {
-    if (StatusCode(text) == 405 && !m_lastWasMPost) {
-        SendSoap(RequestKind::DeletePortMapping, true);
+    if (repeatAsMPost(text, RequestKind::DeletePortMapping))
         return true;
-    }
     if (FindNoCase(text, "errorcode") >= 0)
         ShowStatus(QStringLiteral("No Existing Port Mappings Found."));
     else if (FindNoCase(text, "envelope") >= 0)
@@ -518,10 +525,8 @@ bool CUPNPSocket::addAnswer(const QByteArray& text)
 
 bool CUPNPSocket::specificAnswer(const QByteArray& text)
 {
-    if (StatusCode(text) == 405 && !m_lastWasMPost) {
-        SendSoap(RequestKind::GetSpecificPortMappingEntry, true);
+    if (repeatAsMPost(text, RequestKind::GetSpecificPortMappingEntry))
         return true;
-    }
     if (FindNoCase(text, "errorcode") >= 0) {
         ShowStatus(QStringLiteral("No Existing Port Mappings Found."));
         SendSoap(RequestKind::AddPortMapping, false);
@@ -544,10 +549,8 @@ bool CUPNPSocket::specificAnswer(const QByteArray& text)
 
 bool CUPNPSocket::genericAnswer(const QByteArray& text)
 {
-    if (StatusCode(text) == 405 && !m_lastWasMPost) {
-        SendSoap(RequestKind::GetGenericPortMappingEntry, true);
+    if (repeatAsMPost(text, RequestKind::GetGenericPortMappingEntry))
         return true;
-    }
     if (FindNoCase(text, "errorcode") >= 0) {
         ShowStatus(QStringLiteral("End of List"));
         httpSocket.Close();

@@ -119,6 +119,7 @@ private:
     void OnSsdpReceive();
     void RequestDescription(const QByteArray& url);
     void SendSoap(upnp::RequestKind kind, bool mPost);
+    bool repeatAsMPost(const QByteArray& text, upnp::RequestKind kind);
     bool descriptionAnswer(const QByteArray& text);
     bool deleteAnswer(const QByteArray& text);
     bool addAnswer(const QByteArray& text);
