@@ -43,6 +43,8 @@ class TestUpdate : public QObject
     Q_OBJECT
 private slots:
     void init();
+    void description_data();
+    void description();
     void check_data();
     void check();
     void download_data();
@@ -78,6 +80,40 @@ void TestUpdate::init()
     QVERIFY(writeAll(m_program, "old program"));
     pendingUpdatePath().clear();
     pendingUpdateVersion().clear();
+}
+
+void TestUpdate::description_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("values"); // version, date, note, bin
+    QTest::addColumn<int>("size");
+    QTest::newRow("all tags")
+        << QByteArray("junk [VER]2.4.0.7[/VER]\n[DATE]Dec 1 2026[/DATE][NOTE]Fixes[/NOTE]"
+                      "[BIN]https://u.example/z[/BIN][SIZE]1234[/SIZE] junk")
+        << QStringList{QStringLiteral("2.4.0.7"), QStringLiteral("Dec 1 2026"),
+                       QStringLiteral("Fixes"), QStringLiteral("https://u.example/z")}
+        << 1234;
+    QTest::newRow("first opening tag, first closing after it")
+        << QByteArray("[/VER][VER]1[/VER][VER]2[/VER]")
+        << QStringList{QStringLiteral("1"), {}, {}, {}} << 0;
+    QTest::newRow("tags match case")
+        << QByteArray("[ver]1[/ver][Size]5[/Size]") << QStringList{{}, {}, {}, {}} << 0;
+    QTest::newRow("size not a number") << QByteArray("[VER]1[/VER][SIZE]many[/SIZE]")
+                                       << QStringList{QStringLiteral("1"), {}, {}, {}} << 0;
+    QTest::newRow("size with a unit")
+        << QByteArray("[SIZE] 20000 bytes[/SIZE]") << QStringList{{}, {}, {}, {}} << 20000;
+    QTest::newRow("no closing tag")
+        << QByteArray("[VER]2.4.0.7") << QStringList{{}, {}, {}, {}} << 0;
+}
+
+void TestUpdate::description()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, values);
+    QFETCH(int, size);
+    const UpdateDescription d = UpdateDescription::parse(text);
+    QCOMPARE((QStringList{d.version, d.date, d.note, d.binUrl}), values);
+    QCOMPARE(d.size, size);
 }
 
 void TestUpdate::check_data()

@@ -14,6 +14,8 @@ private slots:
     void extractBetween();
     void valueBefore_data();
     void valueBefore();
+    void decimalPrefix_data();
+    void decimalPrefix();
     void statusCode_data();
     void statusCode();
     void completeAnswer_data();
@@ -113,6 +115,25 @@ void TestUpnpText::valueBefore()
     QFETCH(QByteArray, tag);
     QFETCH(QByteArray, expected);
     QCOMPARE(ValueBefore(text, tag), expected);
+}
+
+void TestUpnpText::decimalPrefix_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qint64>("value");
+    QTest::newRow("port before the path") << QByteArray("5000abc") << qint64(5000);
+    QTest::newRow("blanks and sign") << QByteArray("  +12") << qint64(12);
+    QTest::newRow("negative") << QByteArray("-3") << qint64(-3);
+    QTest::newRow("no digits") << QByteArray("abc") << qint64(0);
+    QTest::newRow("empty") << QByteArray() << qint64(0);
+    QTest::newRow("held at the 32-bit limit") << QByteArray("99999999999") << qint64(2147483647);
+}
+
+void TestUpnpText::decimalPrefix()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, value);
+    QCOMPARE(DecimalPrefix(text), value);
 }
 
 void TestUpnpText::statusCode_data()

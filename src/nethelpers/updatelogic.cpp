@@ -1,5 +1,7 @@
 #include "nethelpers/updatelogic.h"
 
+#include "nethelpers/upnptext.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -28,22 +30,6 @@ QString tagValue(const QByteArray& text, const char* open, const char* close)
     return QString::fromUtf8(text.mid(inner, end - inner));
 }
 
-// A decimal text-to-integer conversion: blanks, a sign, then digits up to
-// the first other character; 0 when there are none.
-qint32 decimalValue(const QString& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
-        negative = text[i++] == u'-';
-    qint64 value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
-        value = qMin<qint64>(value * 10 + (text[i].unicode() - u'0'), qint64(INT32_MAX));
-    return qint32(negative ? -value : value);
-}
-
 } // namespace
 
 UpdateDescription UpdateDescription::parse(const QByteArray& text)
@@ -53,7 +39,7 @@ UpdateDescription UpdateDescription::parse(const QByteArray& text)
     d.date = tagValue(text, "[DATE]", "[/DATE]");
     d.note = tagValue(text, "[NOTE]", "[/NOTE]");
     d.binUrl = tagValue(text, "[BIN]", "[/BIN]");
-    d.size = decimalValue(tagValue(text, "[SIZE]", "[/SIZE]"));
+    d.size = qint32(DecimalPrefix(tagValue(text, "[SIZE]", "[/SIZE]").toLatin1()));
     return d;
 }
 

@@ -22,22 +22,6 @@ constexpr int SearchAnswerLimit = 64;
 // The listing index is a 16-bit value on the wire.
 constexpr quint32 LastEntryIndex = 65535;
 
-// Leading decimal digits as a decimal text-to-integer conversion reads them
-// (blanks and a sign first); values past 65535 only need to be known as such.
-qint64 leadingNumber(const QByteArray& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    qint64 value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = qMin<qint64>(value * 10 + (text[i] - '0'), 1 << 30);
-    return negative ? -value : value;
-}
-
 // The text up to its first zero byte.
 QByteArray untilZero(const QByteArray& bytes)
 {
@@ -357,7 +341,7 @@ void CUPNPSocket::OnSsdpReceive()
 
 void CUPNPSocket::RequestDescription(const QByteArray& url)
 {
-    const qint64 port = leadingNumber(ExtractBetween(url, ":", "/"));
+    const qint64 port = DecimalPrefix(ExtractBetween(url, ":", "/"));
     const QByteArray host = ExtractBetween(url, {}, ":");
     const QByteArray path = ExtractBetween(url, "/", {});
     if (host.isEmpty() || port <= 0 || port > 65535 || path.isEmpty()) {

@@ -71,6 +71,21 @@ QByteArray ValueBefore(const QByteArray& text, const QByteArray& closingTag)
     return text.mid(open + 1, tag - open - 1);
 }
 
+qint64 DecimalPrefix(const QByteArray& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() &&
+           (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    qint64 value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = qMin<qint64>(value * 10 + (text[i] - '0'), INT32_MAX);
+    return negative ? -value : value;
+}
+
 int StatusCode(const QByteArray& response)
 {
     if (response.size() < 12 || !response.startsWith("HTTP/1."))

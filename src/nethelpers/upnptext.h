@@ -24,6 +24,11 @@ QByteArray ExtractBetween(const QByteArray& text, const QByteArray& startTag,
 // included) and closingTag; empty when either is missing.
 QByteArray ValueBefore(const QByteArray& text, const QByteArray& closingTag);
 
+// The number a decimal text-to-integer conversion reads: blanks, a sign,
+// then digits up to the first other character; 0 when there are none.
+// Values are held at 2^31 - 1 in either direction.
+qint64 DecimalPrefix(const QByteArray& text);
+
 // The status code of an answer starting "HTTP/1." and at least 12 characters
 // long; 0 otherwise.
 int StatusCode(const QByteArray& response);
