@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
@@ -23,7 +24,14 @@ QString SingleInstance::serverName(const QString& profileFolder)
     if (!canonical.isEmpty())
         path = canonical;
     const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256);
-    return QStringLiteral("zephlink-") + QString::fromLatin1(hash.toHex().left(32));
+    const QString name = QStringLiteral("zephlink-") + QString::fromLatin1(hash.toHex().left(32));
+    // In the user's own runtime folder nobody else can take the name first;
+    // without one the socket goes to the shared temporary folder.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir() &&
+        runtime.size() < 60)
+        return QDir(runtime).filePath(name);
+    return name;
 }
 
 bool SingleInstance::handToRunning()

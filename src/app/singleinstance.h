@@ -33,7 +33,7 @@ public:
     bool isPrimary() const { return m_server != nullptr; }
 
     // The local socket's name for a profile folder (its path's hash, so any
-    // path length fits).
+    // path length fits), in $XDG_RUNTIME_DIR when there is one.
     static QString serverName(const QString& profileFolder);
 
 signals:
