@@ -171,6 +171,12 @@ void TestUpnpText::completeAnswer_data()
         << QByteArray("HTTP/1.1 200 OK\r\n\r\n<x/>") << false;
     QTest::newRow("length in the body does not count")
         << QByteArray("HTTP/1.1 200 OK\r\n\r\nContent-Length: 0\r\n\r\n") << false;
+    QTest::newRow("chunked, last chunk missing")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n<x/>\r\n")
+        << false;
+    QTest::newRow("chunked, whole")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n<x/>\r\n0\r\n\r\n")
+        << true;
     QTest::newRow("bad length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\n")
                                 << false;
 }

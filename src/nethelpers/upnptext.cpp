@@ -105,8 +105,12 @@ bool IsCompleteAnswer(const QByteArray& response)
         return false;
     const QByteArray headers = response.left(headerEnd + 2);
     const qsizetype at = FindNoCase(headers, "\r\nContent-Length:", 0);
-    if (at < 0)
-        return false;
+    if (at < 0) {
+        // A chunked answer is whole with its last, empty chunk.
+        const QByteArray body = response.mid(headerEnd + 4);
+        return FindNoCase(headers, "\r\nTransfer-Encoding: chunked", 0) >= 0 &&
+               (body.startsWith("0\r\n\r\n") || body.contains("\r\n0\r\n\r\n"));
+    }
     const qsizetype valueStart = at + qsizetype(sizeof("\r\nContent-Length:") - 1);
     const qsizetype lineEnd = headers.indexOf("\r\n", valueStart);
     bool ok = false;

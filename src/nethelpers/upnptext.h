@@ -33,9 +33,9 @@ qint64 DecimalPrefix(const QByteArray& text);
 // long; 0 otherwise.
 int StatusCode(const QByteArray& response);
 
-// True when response holds a whole HTTP answer: the header block and, when
-// it names a Content-Length, that many body bytes. An answer without a
-// Content-Length is whole only once the device closes the connection.
+// True when response holds a whole HTTP answer: the header block and the
+// Content-Length bytes it names, or a chunked body up to its last chunk. Any
+// other answer is whole only once the device closes the connection.
 bool IsCompleteAnswer(const QByteArray& response);
 
 // This computer's address on the router's network: among the first 10 local
