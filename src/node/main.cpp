@@ -1,13 +1,18 @@
+#include "app/singleinstance.h"
+#include "app/startup.h"
+#include "nethelpers/updatelogic.h"
 #include "node/console.h"
 #include "node/node.h"
 #include "node/signalwatcher.h"
 #include "node/stdinreader.h"
+#include "profile/profilefolder.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -35,6 +40,22 @@ int main(int argc, char* argv[])
     std::signal(SIGPIPE, SIG_IGN);
 
     Console console;
+
+    // One program per profile: two would write the same files.
+    const QString profileFolder = ProfileFolder(options->home);
+    auto instance = std::make_unique<SingleInstance>(profileFolder);
+    if (!instance->tryBecomePrimary()) {
+        const QByteArray text =
+            (QStringLiteral("zephlink-node: another Zephlink P2P program is "
+                            "running on the profile ") +
+             profileFolder + QStringLiteral("; it was asked to restore itself\n"))
+                .toUtf8();
+        std::fputs(text.constData(), stderr);
+        return 3;
+    }
+    QObject::connect(instance.get(), &SingleInstance::restoreRequested,
+                     [&console] { console.print(u"restore"); });
+
     Node node(*options, console);
     QObject::connect(&node, &Node::finished, &app, &QCoreApplication::exit);
 
@@ -51,5 +72,16 @@ int main(int argc, char* argv[])
     QObject::connect(&input, &StdinReader::lineRead, &node, &Node::execute);
     input.start();
 
-    return app.exec();
+    const int exitCode = app.exec();
+
+    // A finished update takes the program's place now that the exit work is
+    // done; the new program starts on the same profile, so this one lets go
+    // of the profile first.
+    if (!pendingUpdatePath().isEmpty()) {
+        instance.reset();
+        PerformPendingSwap(QCoreApplication::applicationFilePath(), pendingUpdatePath(),
+                           pendingUpdateVersion(), DataRoot(options->home),
+                           QCoreApplication::arguments().mid(1));
+    }
+    return exitCode;
 }

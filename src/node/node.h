@@ -1,6 +1,7 @@
 #pragma once
 
 #include "node/nodecommands.h"
+#include "node/nodenethelpers.h"
 #include "node/nodetransfers.h"
 #include "node/nodeui.h"
 
@@ -52,6 +53,7 @@ public:
 
     MessengerController& controller() { return *m_controller; }
     NodeCommands& commands() { return *m_commands; }
+    NodeNetHelpers& netHelpers() { return *m_netHelpers; }
 
 signals:
     // The exit sequence has finished; the process ends with this code.
@@ -64,4 +66,6 @@ private:
     std::unique_ptr<NodeCommands> m_commands;
     // Goes before the controller it is attached to.
     std::unique_ptr<NodeTransfers> m_transfers;
+    // The router and update helpers the controller's start-up hooks call.
+    std::unique_ptr<NodeNetHelpers> m_netHelpers;
 };

@@ -30,6 +30,19 @@ bool NodeProcess::start(const QString& home, const QStringList& extraArguments, 
         arguments << QStringLiteral("--port") << QStringLiteral("0");
     arguments += extraArguments;
     m_port = 0;
+    // A node under test looks for its router and its update server on
+    // loopback only, whatever the calling shell had set.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, fallback] :
+         {std::pair{QStringLiteral("ZEPHLINK_SSDP_ADDRESS"), QStringLiteral("127.0.0.1:9")},
+          std::pair{QStringLiteral("ZEPHLINK_UPDATE_SERVER"),
+                    QStringLiteral("http://127.0.0.1:9")}}) {
+        const QString value = environment.value(name);
+        if (!value.startsWith(QStringLiteral("127.")) &&
+            !value.startsWith(QStringLiteral("http://127.")))
+            environment.insert(name, fallback);
+    }
+    m_process.setProcessEnvironment(environment);
     m_process.start(m_executable, arguments);
     if (!m_process.waitForStarted(timeoutMs))
         return false;
