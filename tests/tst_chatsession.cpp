@@ -1,4 +1,5 @@
 #include "messenger/chatsessions.h"
+#include "messenger/chatthread.h"
 #include "transport/listenthread.h"
 #include "transport/packetcipher.h"
 
@@ -648,6 +649,59 @@ private slots:
         QCOMPARE(r.contact.ip.bytes(), QByteArrayLiteral("127.0.0.1"));
         QCOMPARE(r.contact.alias.bytes(), QByteArrayLiteral("Bobby"));
         QCOMPARE(r.ownIdentity.uid.bytes(), QByteArrayLiteral("uidA"));
+        QVERIFY(sessionsA->isActive(idA));
+    }
+
+    // The acceptor asks for far more connections back than the opener lets
+    // run: a bounded number starts, a bounded number waits for a place, the
+    // rest is dropped, and the chat goes on.
+    void peerCannotMultiplySessions_data()
+    {
+        QTest::addColumn<int>("request"); // 0 send, 1 receive, 2 browse
+        QTest::newRow("type 9") << 0;
+        QTest::newRow("type 10") << 1;
+        QTest::newRow("type 11") << 2;
+    }
+    void peerCannotMultiplySessions()
+    {
+        QFETCH(int, request);
+        constexpr int Requests = 1000;
+        const SessionId idA = connectPeers(contactB());
+        QVERIFY(idA);
+        const SessionId idB = hostB->peerSession();
+        for (int i = 0; i < Requests; ++i) {
+            if (request == 0)
+                QVERIFY(sessionsB->postSendTransfer(idB, "t"));
+            else if (request == 1)
+                QVERIFY(sessionsB->postReceiveTransfer(idB, "t"));
+            else
+                QVERIFY(sessionsB->postBrowse(idB));
+        }
+        QVERIFY(sessionsB->postMessage(idB, "still here"));
+        QTRY_COMPARE(hostA->messages.size(), 1);
+        QCOMPARE(hostA->messages[0].second, QByteArrayLiteral("still here"));
+        // The recorder holds every started request's place.
+        QCOMPARE(dataA.size(), CChatThread::MaxPeerDataSessions);
+
+        // Places given back let the waiting requests start, up to the bound.
+        // A message sent after the places went back arrives after the opener
+        // has dealt with them.
+        int started = dataA.size();
+        for (int round = 1;; ++round) {
+            {
+                QMutexLocker locker(&dataA.mutex);
+                dataA.requests.clear();
+            }
+            QVERIFY(sessionsA->postMessage(idA, "mark"));
+            QTRY_COMPARE(hostB->messages.size(), round);
+            const int more = dataA.size();
+            if (more == 0)
+                break;
+            started += more;
+            QVERIFY(round < 10);
+        }
+        QCOMPARE(started,
+                 CChatThread::MaxPeerDataSessions + CChatThread::MaxWaitingPeerDataSessions);
         QVERIFY(sessionsA->isActive(idA));
     }
 
