@@ -249,6 +249,7 @@ private slots:
     void acceptPrompt_data();
     void acceptPrompt();
     void listSurvivesRestart();
+    void listSavedAfterSessionsEnd();
     void removeWaitsForWalk();
     void clears_data();
     void clears();
@@ -563,6 +564,27 @@ void TestTransferManager::listSurvivesRestart()
     QTRY_COMPARE(again.m->columnText(1, 1), FormatSize(3000));
     QCOMPARE(again.t(1).sizeUnknown, 0);
     QCOMPARE(again.t(1).entries->paths.size(), 3);
+}
+
+// A send waits for the peer's answer when Alice exits: its session ends
+// during the exit, and the list file holds how it ended.
+void TestTransferManager::listSavedAfterSessionsEnd()
+{
+    Peer a(QStringLiteral("Alice"), "uid-a"), b(QStringLiteral("Bob"), "uid-b");
+    a.prepare(settings());
+    b.prepare(settings(b.path(QStringLiteral("inbox")), false, 1, false));
+    QVERIFY(a.start() && b.start());
+    QVERIFY(connectPair(b, a));
+    a.m->QueueSend(a.contact("uid-b"), makeFile(a.path(QStringLiteral("a.bin")), 70000));
+    QTRY_COMPARE_WITH_TIMEOUT(b.ui.accepts.size(), 1, 10000);
+    QTRY_COMPARE(a.t(0).state, S::Waiting);
+    QVERIFY(a.exit());
+    QVERIFY(a.t(0).state != S::Waiting);
+    const QList<TransferListRow> saved =
+        LoadTransferList(a.folder + TransfersFileName, nullptr, {});
+    QCOMPARE(saved.size(), 1);
+    QCOMPARE(saved[0].transfer.state, a.t(0).state);
+    QCOMPARE(saved[0].transfer.statusText, a.t(0).statusText);
 }
 
 void TestTransferManager::removeWaitsForWalk()
