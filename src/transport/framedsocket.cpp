@@ -53,7 +53,11 @@ bool FramedSocket::attach(qintptr descriptor)
     applySocketOptions();
     // Counted until the session identifies the peer or the connection ends;
     // closed when it is the oldest and the cap is reached.
-    m_unidentified = UnidentifiedConnections::instance().admit(this, [this] { Close(); });
+    m_unidentified = UnidentifiedConnections::instance().admit(this, [this] {
+        // Identified meanwhile: it stays.
+        if (m_unidentified != 0)
+            Close();
+    });
     return true;
 }
 

@@ -16,7 +16,11 @@ CParseThread::CParseThread(qintptr descriptor, SessionFactory dispatch, int time
 {
     // Counted from the accept; made room for when the cap is reached.
     if (m_descriptor >= 0)
-        m_ticket = UnidentifiedConnections::instance().admit(this, [this] { end(); });
+        m_ticket = UnidentifiedConnections::instance().admit(this, [this] {
+            // Handed on meanwhile: the session has it now.
+            if (m_ticket != 0)
+                end();
+        });
 }
 
 CParseThread::~CParseThread()
