@@ -3,6 +3,8 @@
 #include "transport/listenthread.h"
 #include "transport/packetcipher.h"
 
+#include "scriptedpeer.h"
+
 #include <QMutex>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -92,62 +94,15 @@ struct DataRecorder
 
 // A peer that speaks the protocol by hand, for what a real session never
 // sends.
-class RawPeer
+class RawPeer : public testsupport::ScriptedPeer
 {
 public:
-    QTcpSocket socket;
-    PacketCipher cipher;
-
-    bool waitFor(qint64 bytes)
-    {
-        return QTest::qWaitFor([&] { return socket.bytesAvailable() >= bytes; }, 5000);
-    }
+    RawPeer() : ScriptedPeer(QByteArray()) {}
 
     bool handshake(quint16 port, const QByteArray& key)
     {
         cipher.SetKey(key);
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; },
-                             5000))
-            return false;
-        socket.write(QByteArray("ZLK6000\x1B\0\0", 10));
-        if (!waitFor(260))
-            return false;
-        QByteArray response = socket.read(260);
-        cipher.Seal(response);
-        socket.write(response);
-        return waitFor(4) && qFromLittleEndian<quint32>(socket.read(4).constData()) == 1000;
-    }
-
-    void sendFrame(uint8_t type, const QByteArray& payload)
-    {
-        QByteArray sealed = payload;
-        cipher.Seal(sealed);
-        char header[5];
-        header[0] = char(type);
-        qToLittleEndian<quint32>(quint32(sealed.size()), header + 1);
-        socket.write(header, 5);
-        socket.write(sealed);
-    }
-
-    // The next frame, keep-alive bytes skipped; type 0 on failure.
-    std::pair<uint8_t, QByteArray> readFrame()
-    {
-        char type = 0;
-        while (type == 0) {
-            if (!waitFor(1))
-                return {0, {}};
-            socket.getChar(&type);
-        }
-        if (!waitFor(4))
-            return {0, {}};
-        const quint32 length = qFromLittleEndian<quint32>(socket.read(4).constData());
-        if (!waitFor(length))
-            return {0, {}};
-        QByteArray body = socket.read(length);
-        if (!cipher.Open(body))
-            return {0, {}};
-        return {uint8_t(type), body};
+        return open(port, ConnectionHello::Chat);
     }
 };
 
@@ -515,13 +470,13 @@ private slots:
         if (completeHandshake) {
             QVERIFY(raw.handshake(portB, hostB->own.key.bytes()));
         } else {
-            raw.socket.connectToHost(QHostAddress::LocalHost, portB);
-            raw.socket.write(QByteArray("ZLK6000\x1B\0\0", 10));
+            raw.socket->connectToHost(QHostAddress::LocalHost, portB);
+            raw.socket->write(QByteArray("ZLK6000\x1B\0\0", 10));
         }
         QTRY_COMPARE(hostB->ended.size(), 1);
         QVERIFY(!hostB->ended[0].opened);
         QCOMPARE(hostB->ended[0].contact.ip.bytes(), QByteArrayLiteral("127.0.0.1"));
-        QTRY_COMPARE(raw.socket.state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(raw.socket->state(), QAbstractSocket::UnconnectedState);
         QVERIFY(hostB->identified.isEmpty());
     }
 

@@ -3,107 +3,28 @@
 #include "tst_controller_support.h"
 
 #include "messenger/chatlines.h"
+#include "scriptedpeer.h"
+#include "transport/connectionhello.h"
 
 #include <QFile>
-#include <QTcpSocket>
-#include <QtEndian>
-
-#include "transport/packetcipher.h"
 
 namespace {
 
-// The far end of one chat connection, spoken by hand, to read exactly what
-// the controller's sessions send.
-class ScriptedPeer
+// The password field of the next identity frame of this type the peer reads;
+// other frames are skipped.
+QByteArray passwordIn(testsupport::ScriptedPeer& peer, uint8_t type)
 {
-public:
-    explicit ScriptedPeer(QTcpSocket* socket) : m_socket(socket)
-    {
-        m_cipher.SetKey(QByteArrayLiteral("QRT482LMN"));
-    }
-
-    bool waitFor(qint64 bytes)
-    {
-        return QTest::qWaitFor([&] { return m_socket->bytesAvailable() >= bytes; }, 5000);
-    }
-    // As the accepting side: takes the hello, challenges, and lets the key
-    // pass without looking.
-    bool accept()
-    {
-        if (!waitFor(10))
-            return false;
-        m_socket->read(10);
-        m_socket->write(QByteArray(260, 'c'));
-        if (!waitFor(264))
-            return false;
-        m_socket->read(264);
-        return writeWord(1000);
-    }
-    // As the opening side.
-    bool open()
-    {
-        m_socket->write(QByteArray("ZLK6000\x1B\0\0", 10));
-        if (!waitFor(260))
-            return false;
-        QByteArray response = m_socket->read(260);
-        m_cipher.Seal(response);
-        m_socket->write(response);
-        return waitFor(4) && qFromLittleEndian<quint32>(m_socket->read(4).constData()) == 1000;
-    }
-    void sendFrame(uint8_t type, const QByteArray& payload)
-    {
-        QByteArray sealed = payload;
-        m_cipher.Seal(sealed);
-        char header[5];
-        header[0] = char(type);
-        qToLittleEndian<quint32>(quint32(sealed.size()), header + 1);
-        m_socket->write(header, 5);
-        m_socket->write(sealed);
-    }
-    // The next frame of this type, others and keep-alive bytes skipped.
-    std::optional<QByteArray> readFrame(uint8_t wanted)
-    {
-        for (;;) {
-            char type = 0;
-            while (type == 0) {
-                if (!waitFor(1))
-                    return std::nullopt;
-                m_socket->getChar(&type);
-            }
-            if (!waitFor(4))
-                return std::nullopt;
-            const quint32 length = qFromLittleEndian<quint32>(m_socket->read(4).constData());
-            if (!waitFor(length))
-                return std::nullopt;
-            QByteArray body = m_socket->read(length);
-            if (!m_cipher.Open(body))
-                return std::nullopt;
-            if (uint8_t(type) == wanted)
-                return body;
-        }
-    }
-    // The password field of the next identity frame of this type.
-    QByteArray passwordIn(uint8_t type)
-    {
-        const std::optional<QByteArray> frame = readFrame(type);
-        if (!frame)
+    for (;;) {
+        const auto [got, payload] = peer.readFrame();
+        if (got == 0)
             return QByteArrayLiteral("<no identity>");
+        if (got != type)
+            continue;
         Identity identity;
-        identity.decode(*frame);
+        identity.decode(payload);
         return identity.password.bytes();
     }
-
-private:
-    bool writeWord(quint32 value)
-    {
-        char word[4];
-        qToLittleEndian(value, word);
-        return m_socket->write(word, 4) == 4;
-    }
-
-    QTcpSocket* m_socket;
-    PacketCipher m_cipher;
-};
+}
 
 Identity scriptedIdentity(quint16 port)
 {
@@ -612,24 +533,17 @@ void TestController::ownPasswordStaysHome()
 {
     QFETCH(QString, how);
     QFETCH(QByteArray, password);
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    testsupport::ScriptedPeer peer(QByteArrayLiteral("QRT482LMN"));
+    const quint16 peerPort = peer.listen();
+    const QByteArray peerIdentity = scriptedIdentity(peerPort).encode();
     Core a(QStringLiteral("Alice"));
-    Contact stored = storedContact(QStringLiteral("Scripted"), "scripted-uid", server.serverPort());
+    Contact stored = storedContact(QStringLiteral("Scripted"), "scripted-uid", peerPort);
     stored.password.set(password);
     a.prepare(how == u"stored" ? QList<Contact>{stored} : QList<Contact>{});
     QVERIFY(a.start());
     Identity own = a.c->myIdentity();
     own.password.set(QByteArrayLiteral("own-secret"));
     a.c->ApplyOptions(a.c->settings(), own);
-
-    std::unique_ptr<QTcpSocket> socket;
-    const auto acceptNext = [&] {
-        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 5000))
-            return false;
-        socket.reset(server.nextPendingConnection());
-        return socket != nullptr;
-    };
     const auto identified = [&] {
         return QTest::qWaitFor(
             [&] {
@@ -638,45 +552,37 @@ void TestController::ownPasswordStaysHome()
             },
             5000);
     };
+
     if (how == u"accepted") {
-        socket = std::make_unique<QTcpSocket>();
-        socket->connectToHost(QHostAddress::LocalHost, a.port());
-        ScriptedPeer peer(socket.get());
-        QVERIFY(peer.open());
-        peer.sendFrame(1, scriptedIdentity(server.serverPort()).encode());
-        QCOMPARE(peer.passwordIn(2), password);
+        QVERIFY(peer.open(a.port(), ConnectionHello::Chat));
+        peer.sendFrame(1, peerIdentity);
+        QCOMPARE(passwordIn(peer, 2), password);
         // A changed identity goes out with the same password.
         QVERIFY(identified());
         a.c->SetMyStatus(StatusAway);
-        QCOMPARE(peer.passwordIn(3), password);
+        QCOMPARE(passwordIn(peer, 3), password);
         return;
     }
 
     if (how == u"add")
-        a.c->AddContact(QStringLiteral("127.0.0.1"), server.serverPort(), password, QByteArray());
+        a.c->AddContact(QStringLiteral("127.0.0.1"), peerPort, password, QByteArray());
     else
         a.c->Connect(*a.contact(QStringLiteral("Scripted")));
-    QVERIFY(acceptNext());
-    {
-        ScriptedPeer peer(socket.get());
-        QVERIFY(peer.accept());
-        QCOMPARE(peer.passwordIn(1), password);
-        peer.sendFrame(2, scriptedIdentity(server.serverPort()).encode());
-        QVERIFY(identified());
-        a.c->SetMyStatus(StatusAway);
-        QCOMPARE(peer.passwordIn(3), password);
-    }
+    QVERIFY(peer.accept());
+    QCOMPARE(passwordIn(peer, 1), password);
+    peer.sendFrame(2, peerIdentity);
+    QVERIFY(identified());
+    a.c->SetMyStatus(StatusAway);
+    QCOMPARE(passwordIn(peer, 3), password);
     if (how != u"add")
         return;
     // The typed password stays with the contact for later connections.
-    socket->abort();
+    peer.socket->abort();
     Contact* scripted = a.contact(QStringLiteral("Scripted"));
     QTRY_VERIFY(scripted->sessionThread == 0);
     a.c->Connect(*scripted);
-    QVERIFY(acceptNext());
-    ScriptedPeer again(socket.get());
-    QVERIFY(again.accept());
-    QCOMPARE(again.passwordIn(1), password);
+    QVERIFY(peer.accept());
+    QCOMPARE(passwordIn(peer, 1), password);
 }
 
 QTEST_GUILESS_MAIN(TestController)
