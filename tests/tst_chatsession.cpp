@@ -1,6 +1,9 @@
 #include "messenger/chatsessions.h"
+#include "messenger/chatthread.h"
 #include "transport/listenthread.h"
 #include "transport/packetcipher.h"
+
+#include "scriptedpeer.h"
 
 #include <QMutex>
 #include <QTcpServer>
@@ -91,62 +94,15 @@ struct DataRecorder
 
 // A peer that speaks the protocol by hand, for what a real session never
 // sends.
-class RawPeer
+class RawPeer : public testsupport::ScriptedPeer
 {
 public:
-    QTcpSocket socket;
-    PacketCipher cipher;
-
-    bool waitFor(qint64 bytes)
-    {
-        return QTest::qWaitFor([&] { return socket.bytesAvailable() >= bytes; }, 5000);
-    }
+    RawPeer() : ScriptedPeer(QByteArray()) {}
 
     bool handshake(quint16 port, const QByteArray& key)
     {
         cipher.SetKey(key);
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; },
-                             5000))
-            return false;
-        socket.write(QByteArray("ZLK6000\x1B\0\0", 10));
-        if (!waitFor(260))
-            return false;
-        QByteArray response = socket.read(260);
-        cipher.Seal(response);
-        socket.write(response);
-        return waitFor(4) && qFromLittleEndian<quint32>(socket.read(4).constData()) == 1000;
-    }
-
-    void sendFrame(uint8_t type, const QByteArray& payload)
-    {
-        QByteArray sealed = payload;
-        cipher.Seal(sealed);
-        char header[5];
-        header[0] = char(type);
-        qToLittleEndian<quint32>(quint32(sealed.size()), header + 1);
-        socket.write(header, 5);
-        socket.write(sealed);
-    }
-
-    // The next frame, keep-alive bytes skipped; type 0 on failure.
-    std::pair<uint8_t, QByteArray> readFrame()
-    {
-        char type = 0;
-        while (type == 0) {
-            if (!waitFor(1))
-                return {0, {}};
-            socket.getChar(&type);
-        }
-        if (!waitFor(4))
-            return {0, {}};
-        const quint32 length = qFromLittleEndian<quint32>(socket.read(4).constData());
-        if (!waitFor(length))
-            return {0, {}};
-        QByteArray body = socket.read(length);
-        if (!cipher.Open(body))
-            return {0, {}};
-        return {uint8_t(type), body};
+        return open(port, ConnectionHello::Chat);
     }
 };
 
@@ -514,13 +470,13 @@ private slots:
         if (completeHandshake) {
             QVERIFY(raw.handshake(portB, hostB->own.key.bytes()));
         } else {
-            raw.socket.connectToHost(QHostAddress::LocalHost, portB);
-            raw.socket.write(QByteArray("ZLK6000\x1B\0\0", 10));
+            raw.socket->connectToHost(QHostAddress::LocalHost, portB);
+            raw.socket->write(QByteArray("ZLK6000\x1B\0\0", 10));
         }
         QTRY_COMPARE(hostB->ended.size(), 1);
         QVERIFY(!hostB->ended[0].opened);
         QCOMPARE(hostB->ended[0].contact.ip.bytes(), QByteArrayLiteral("127.0.0.1"));
-        QTRY_COMPARE(raw.socket.state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(raw.socket->state(), QAbstractSocket::UnconnectedState);
         QVERIFY(hostB->identified.isEmpty());
     }
 
@@ -648,6 +604,59 @@ private slots:
         QCOMPARE(r.contact.ip.bytes(), QByteArrayLiteral("127.0.0.1"));
         QCOMPARE(r.contact.alias.bytes(), QByteArrayLiteral("Bobby"));
         QCOMPARE(r.ownIdentity.uid.bytes(), QByteArrayLiteral("uidA"));
+        QVERIFY(sessionsA->isActive(idA));
+    }
+
+    // The acceptor asks for far more connections back than the opener lets
+    // run: a bounded number starts, a bounded number waits for a place, the
+    // rest is dropped, and the chat goes on.
+    void peerCannotMultiplySessions_data()
+    {
+        QTest::addColumn<int>("request"); // 0 send, 1 receive, 2 browse
+        QTest::newRow("type 9") << 0;
+        QTest::newRow("type 10") << 1;
+        QTest::newRow("type 11") << 2;
+    }
+    void peerCannotMultiplySessions()
+    {
+        QFETCH(int, request);
+        constexpr int Requests = 1000;
+        const SessionId idA = connectPeers(contactB());
+        QVERIFY(idA);
+        const SessionId idB = hostB->peerSession();
+        for (int i = 0; i < Requests; ++i) {
+            if (request == 0)
+                QVERIFY(sessionsB->postSendTransfer(idB, "t"));
+            else if (request == 1)
+                QVERIFY(sessionsB->postReceiveTransfer(idB, "t"));
+            else
+                QVERIFY(sessionsB->postBrowse(idB));
+        }
+        QVERIFY(sessionsB->postMessage(idB, "still here"));
+        QTRY_COMPARE(hostA->messages.size(), 1);
+        QCOMPARE(hostA->messages[0].second, QByteArrayLiteral("still here"));
+        // The recorder holds every started request's place.
+        QCOMPARE(dataA.size(), CChatThread::MaxPeerDataSessions);
+
+        // Places given back let the waiting requests start, up to the bound.
+        // A message sent after the places went back arrives after the opener
+        // has dealt with them.
+        int started = dataA.size();
+        for (int round = 1;; ++round) {
+            {
+                QMutexLocker locker(&dataA.mutex);
+                dataA.requests.clear();
+            }
+            QVERIFY(sessionsA->postMessage(idA, "mark"));
+            QTRY_COMPARE(hostB->messages.size(), round);
+            const int more = dataA.size();
+            if (more == 0)
+                break;
+            started += more;
+            QVERIFY(round < 10);
+        }
+        QCOMPARE(started,
+                 CChatThread::MaxPeerDataSessions + CChatThread::MaxWaitingPeerDataSessions);
         QVERIFY(sessionsA->isActive(idA));
     }
 

@@ -3,8 +3,40 @@
 #include "tst_controller_support.h"
 
 #include "messenger/chatlines.h"
+#include "scriptedpeer.h"
+#include "transport/connectionhello.h"
 
 #include <QFile>
+
+namespace {
+
+// The password field of the next identity frame of this type the peer reads;
+// other frames are skipped.
+QByteArray passwordIn(testsupport::ScriptedPeer& peer, uint8_t type)
+{
+    for (;;) {
+        const auto [got, payload] = peer.readFrame();
+        if (got == 0)
+            return QByteArrayLiteral("<no identity>");
+        if (got != type)
+            continue;
+        Identity identity;
+        identity.decode(payload);
+        return identity.password.bytes();
+    }
+}
+
+Identity scriptedIdentity(quint16 port)
+{
+    Identity id = DefaultIdentity();
+    id.port = port;
+    id.uid.set(QByteArrayLiteral("scripted-uid"));
+    id.name.setText(QStringLiteral("Scripted"));
+    id.password.set(QByteArrayLiteral("scripted-own-secret"));
+    return id;
+}
+
+} // namespace
 
 class TestController : public QObject
 {
@@ -60,6 +92,8 @@ private slots:
     void requestedEndHoldsWhenSessionEndsFirst();
     void identityUpdates();
     void exitWritesProfileAndRestores();
+    void ownPasswordStaysHome_data();
+    void ownPasswordStaysHome();
 };
 
 void TestController::addEachOther()
@@ -481,6 +515,74 @@ void TestController::exitWritesProfileAndRestores()
     QVERIFY(again.c->mainHistory().plainText().contains(QStringLiteral("hello before exit")));
     QVERIFY(again.c->mainHistory().plainText().contains(QStringLiteral("bye")));
     QCOMPARE(again.c->history(*bob).plainText(), bobHistory);
+}
+
+void TestController::ownPasswordStaysHome_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QByteArray>("password"); // kept for the scripted peer
+    QTest::newRow("added with a password, then connected again") << "add" << QByteArray("typed");
+    QTest::newRow("stored contact with a password") << "stored" << QByteArray("kept");
+    QTest::newRow("stored contact without a password") << "stored" << QByteArray();
+    QTest::newRow("accepted from a stranger") << "accepted" << QByteArray();
+}
+
+// Every identity a peer receives carries the password kept for that peer,
+// never the own connection password.
+void TestController::ownPasswordStaysHome()
+{
+    QFETCH(QString, how);
+    QFETCH(QByteArray, password);
+    testsupport::ScriptedPeer peer(QByteArrayLiteral("QRT482LMN"));
+    const quint16 peerPort = peer.listen();
+    const QByteArray peerIdentity = scriptedIdentity(peerPort).encode();
+    Core a(QStringLiteral("Alice"));
+    Contact stored = storedContact(QStringLiteral("Scripted"), "scripted-uid", peerPort);
+    stored.password.set(password);
+    a.prepare(how == u"stored" ? QList<Contact>{stored} : QList<Contact>{});
+    QVERIFY(a.start());
+    Identity own = a.c->myIdentity();
+    own.password.set(QByteArrayLiteral("own-secret"));
+    a.c->ApplyOptions(a.c->settings(), own);
+    const auto identified = [&] {
+        return QTest::qWaitFor(
+            [&] {
+                const Contact* c = a.contact(QStringLiteral("Scripted"));
+                return c && c->sessionThread != 0 && c->status == StatusOnline;
+            },
+            5000);
+    };
+
+    if (how == u"accepted") {
+        QVERIFY(peer.open(a.port(), ConnectionHello::Chat));
+        peer.sendFrame(1, peerIdentity);
+        QCOMPARE(passwordIn(peer, 2), password);
+        // A changed identity goes out with the same password.
+        QVERIFY(identified());
+        a.c->SetMyStatus(StatusAway);
+        QCOMPARE(passwordIn(peer, 3), password);
+        return;
+    }
+
+    if (how == u"add")
+        a.c->AddContact(QStringLiteral("127.0.0.1"), peerPort, password, QByteArray());
+    else
+        a.c->Connect(*a.contact(QStringLiteral("Scripted")));
+    QVERIFY(peer.accept());
+    QCOMPARE(passwordIn(peer, 1), password);
+    peer.sendFrame(2, peerIdentity);
+    QVERIFY(identified());
+    a.c->SetMyStatus(StatusAway);
+    QCOMPARE(passwordIn(peer, 3), password);
+    if (how != u"add")
+        return;
+    // The typed password stays with the contact for later connections.
+    peer.socket->abort();
+    Contact* scripted = a.contact(QStringLiteral("Scripted"));
+    QTRY_VERIFY(scripted->sessionThread == 0);
+    a.c->Connect(*scripted);
+    QVERIFY(peer.accept());
+    QCOMPARE(passwordIn(peer, 1), password);
 }
 
 QTEST_GUILESS_MAIN(TestController)

@@ -6,6 +6,8 @@
 
 #include "messenger/chatlines.h"
 
+#include <QFile>
+
 namespace {
 
 // Session ids no real session uses.
@@ -80,6 +82,11 @@ private slots:
     void deleteAndClearQueue();
     void talk_data();
     void talk();
+    void queueKeptWhole_data();
+    void queueKeptWhole();
+    void blockOrDeleteWhileEnding_data();
+    void blockOrDeleteWhileEnding();
+    void uncreatableProfileFolderSaysItOnce();
 };
 
 void TestControllerRules::identification_data()
@@ -555,6 +562,100 @@ void TestControllerRules::talk()
     QVERIFY(core.ui.windowRequests.isEmpty());
     core.c->Talk("k1");
     QCOMPARE(core.ui.windowRequests, QStringList{request});
+}
+
+void TestControllerRules::queueKeptWhole_data()
+{
+    QTest::addColumn<QList<int>>("sizes"); // message lengths in characters
+    QTest::addColumn<QList<bool>>("accepted");
+    QTest::newRow("two short, then 140 KB")
+        << QList<int>{20, 20, 140000} << QList<bool>{true, true, false};
+    QTest::newRow("9 KB, then 60 KB") << QList<int>{9000, 60000} << QList<bool>{true, false};
+    QTest::newRow("9 KB, then 50 KB") << QList<int>{9000, 50000} << QList<bool>{true, true};
+}
+
+// A queue is refused a piece QueMsgs.cfg could not hold, and what was
+// accepted comes back whole after a restart.
+void TestControllerRules::queueKeptWhole()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(QList<bool>, accepted);
+    QTemporaryDir root;
+    QByteArray queue;
+    {
+        Core core(QStringLiteral("Me"), root.path());
+        QVERIFY(prepareKnown(core));
+        Contact& known = *core.c->findContact("k1");
+        for (qsizetype i = 0; i < sizes.size(); ++i)
+            QCOMPARE(core.c->QueueMessage(known, rtf(QString(sizes[i], QLatin1Char('m')))),
+                     accepted[i]);
+        queue = known.queue;
+        QVERIFY(core.exit());
+        QCOMPARE(core.ui.boxes, QStringList());
+    }
+    Core again(QStringLiteral("Me"), root.path());
+    QVERIFY(again.start());
+    QCOMPARE(again.c->findContact("k1")->queue, queue);
+}
+
+void TestControllerRules::blockOrDeleteWhileEnding_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QStringList>("events");
+    QTest::newRow("block") << int(EndReason::Block)
+                           << QStringList{QStringLiteral("Known (10.0.0.9) is now Blocked")};
+    QTest::newRow("delete") << int(EndReason::Delete)
+                            << QStringList{QStringLiteral("Known (10.0.0.9) has been Deleted")};
+}
+
+// FakeSession has no thread and takes no posts, like a session already ending
+// whose end report is still to come.
+void TestControllerRules::blockOrDeleteWhileEnding()
+{
+    QFETCH(int, reason);
+    QFETCH(QStringList, events);
+    Core core(QStringLiteral("Me"));
+    QVERIFY(prepareKnown(core));
+    const Contact sc = peer("k1", QStringLiteral("Known"));
+    QVERIFY(core.c->peerIdentified(FakeSession, sc, true));
+    core.ui.events.clear();
+    Contact* known = core.c->findContact("k1");
+    if (EndReason(reason) == EndReason::Block)
+        core.c->Block(*known);
+    else
+        QVERIFY(core.c->Delete(known, false));
+    core.c->sessionEnded(FakeSession, sc, EndReason::Disconnect, true);
+
+    QCOMPARE(core.ui.events, events);
+    known = core.c->findContact("k1");
+    if (EndReason(reason) == EndReason::Delete) {
+        QVERIFY(!known);
+        return;
+    }
+    QCOMPARE(known->status, StatusBlocked);
+    QCOMPARE(known->blocked, 1);
+}
+
+void TestControllerRules::uncreatableProfileFolderSaysItOnce()
+{
+    QTemporaryDir dir;
+    // A file stands where the data root's folder would be.
+    const QString root = dir.filePath(QStringLiteral("file"));
+    QFile file(root);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QStringList once{
+        QStringLiteral("Folder Creation Error|Unable to create profile folder!")};
+
+    Core core(QStringLiteral("Me"), root);
+    QVERIFY(core.start());
+    QCOMPARE(core.ui.boxes, once);
+    Identity own = core.c->myIdentity();
+    own.name.setText(QStringLiteral("Other"));
+    core.c->ApplyOptions(core.c->settings(), own);
+    QVERIFY(core.c->SetScreenName(QStringLiteral("Third")));
+    QVERIFY(core.exit());
+    QCOMPARE(core.ui.boxes, once);
 }
 
 QTEST_GUILESS_MAIN(TestControllerRules)

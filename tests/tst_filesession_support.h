@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scriptedpeer.h"
 #include "testsupport.h"
 
 #include "messenger/contact.h"
@@ -162,96 +163,16 @@ private:
 
 // One side of the protocol spoken by hand, for what a real session never
 // sends or to hold a real one at a chosen point.
-class RawPeer
+class RawPeer : public testsupport::ScriptedPeer
 {
 public:
-    QTcpSocket* socket = nullptr;
-    PacketCipher cipher;
     PacketCipher stream;
-    QTcpServer server;
 
-    explicit RawPeer(const QByteArray& key) { cipher.SetKey(key); }
-    ~RawPeer()
-    {
-        if (socket)
-            socket->abort();
-    }
+    explicit RawPeer(const QByteArray& key) : ScriptedPeer(key) {}
 
-    bool waitFor(qint64 bytes)
-    {
-        return QTest::qWaitFor([&] { return socket->bytesAvailable() >= bytes; }, 10000);
-    }
-
-    // The opening side: hello of kind 1 and the response to the challenge.
-    bool open(quint16 port)
-    {
-        socket = new QTcpSocket(&server);
-        socket->connectToHost(QHostAddress::LocalHost, port);
-        if (!socket->waitForConnected(5000))
-            return false;
-        socket->write(QByteArray("ZLK6000\x1B\0\x01", 10));
-        if (!waitFor(260))
-            return false;
-        QByteArray response = socket->read(260);
-        cipher.Seal(response);
-        socket->write(response);
-        return waitFor(4) && qFromLittleEndian<quint32>(socket->read(4).constData()) == 1000;
-    }
-
-    // The accepting side: listens; accept() takes the connection, reads the
-    // hello, challenges and accepts whatever comes back.
-    quint16 listen()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        return server.serverPort();
-    }
-    bool accept()
-    {
-        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 10000))
-            return false;
-        socket = server.nextPendingConnection();
-        if (!waitFor(10 + 0) || socket->read(10).size() != 10)
-            return false;
-        socket->write(QByteArray(260, 'c'));
-        if (!waitFor(264))
-            return false;
-        socket->read(264);
-        QByteArray verdict(4, '\0');
-        qToLittleEndian<quint32>(1000, verdict.data());
-        socket->write(verdict);
-        return true;
-    }
-
-    void sendFrame(uint8_t type, const QByteArray& payload)
-    {
-        QByteArray sealed = payload;
-        cipher.Seal(sealed);
-        char header[5];
-        header[0] = char(type);
-        qToLittleEndian<quint32>(quint32(sealed.size()), header + 1);
-        socket->write(header, 5);
-        socket->write(sealed);
-    }
-
-    // The next frame, keep-alive bytes skipped; type 0 on failure.
-    std::pair<uint8_t, QByteArray> readFrame()
-    {
-        char type = 0;
-        while (type == 0) {
-            if (!waitFor(1))
-                return {0, {}};
-            socket->getChar(&type);
-        }
-        if (!waitFor(4))
-            return {0, {}};
-        const quint32 length = qFromLittleEndian<quint32>(socket->read(4).constData());
-        if (!waitFor(length))
-            return {0, {}};
-        QByteArray body = socket->read(length);
-        if (!cipher.Open(body))
-            return {0, {}};
-        return {uint8_t(type), body};
-    }
+    using ScriptedPeer::open;
+    // The opening side of a file connection.
+    bool open(quint16 port) { return ScriptedPeer::open(port, 1); }
 
     void restartStream() { stream.Seed(cipher.CurrentSeed()); }
     void sendRaw(QByteArray data)

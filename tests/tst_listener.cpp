@@ -1,8 +1,10 @@
+#include "transport/connectiongate.h"
 #include "transport/framedsocket.h"
 #include "transport/listenthread.h"
 
 #include "testsupport.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -15,6 +17,9 @@ using testsupport::hex;
 namespace {
 
 const QByteArray Key = QByteArrayLiteral("QRT482LMN");
+
+// Connections made at once stay below the listen backlog.
+constexpr int ListenBatch = 4;
 
 // Collects, in the test's thread, what the listener and its classifiers report
 // from their own threads.
@@ -84,11 +89,13 @@ class tst_Listener : public QObject
 private:
     // Starts a listener on 127.0.0.1 whose chat, file and browse connections
     // go to the probe, unless `withFactories` is false.
-    SessionHandle startListener(quint16 port, bool withFactories = true, int helloTimeoutMs = 5000)
+    SessionHandle startListener(quint16 port, bool withFactories = true, int helloTimeoutMs = 5000,
+                                int handshakeOnlyLifetimeMs = HandshakeOnlySession::LifetimeMs)
     {
         auto* listener = new CListenThread(port, m_registry);
         listener->setListenAddress(QHostAddress::LocalHost);
         listener->setClassifierTimeout(helloTimeoutMs);
+        listener->setHandshakeOnlyLifetime(handshakeOnlyLifetimeMs);
         listener->setDefaultSessionKey(Key);
         if (withFactories) {
             for (auto kind :
@@ -135,6 +142,10 @@ private slots:
     void defaultSessionProvesTheKey();
     void noticeTexts_data();
     void noticeTexts();
+    void sessionlessKindHasALifetime_data();
+    void sessionlessKindHasALifetime();
+    void strangersCannotCrowdOutContacts_data();
+    void strangersCannotCrowdOutContacts();
 };
 
 void tst_Listener::helloDecidesTheSession_data()
@@ -383,6 +394,115 @@ void tst_Listener::noticeTexts()
     QCOMPARE(ListenNotice::text(code, argument), text);
     QCOMPARE(ListenNotice::caption(code), caption);
     QCOMPARE(ListenNotice::icon(code) == ListenNotice::Icon::Error, error);
+}
+
+void tst_Listener::sessionlessKindHasALifetime_data()
+{
+    QTest::addColumn<bool>("proveKey");
+    QTest::newRow("key proven, then silent") << true;
+    QTest::newRow("challenge never answered") << false;
+}
+
+// Browse connections have no session yet; they must not live for ever.
+void tst_Listener::sessionlessKindHasALifetime()
+{
+    QFETCH(bool, proveKey);
+    constexpr int Connections = 20;
+    m_handle = startListener(0, false, 5000, 1000);
+    QTRY_COMPARE(m_probe->ports.size(), 1);
+
+    std::vector<std::unique_ptr<QObject>> peers;
+    int proven = 0;
+    int connected = 0;
+    int closed = 0;
+    for (int i = 0; i < Connections; ++i) {
+        // A few at a time: the listen backlog is short.
+        if (i % ListenBatch == 0)
+            QTRY_COMPARE(connected, i);
+        if (proveKey) {
+            auto opener = std::make_unique<FramedSocket>();
+            opener->SetKey(Key);
+            connect(opener.get(), &FramedSocket::handshakeComplete, this, [&proven] { ++proven; });
+            connect(opener.get(), &FramedSocket::connectionClosed, this, [&closed] { ++closed; });
+            opener->connectToPeer(QStringLiteral("127.0.0.1"), m_probe->ports.first(),
+                                  ConnectionHello::Browse);
+            connect(opener.get(), &FramedSocket::connected, this, [&connected] { ++connected; });
+            peers.push_back(std::move(opener));
+        } else {
+            auto raw = std::make_unique<QTcpSocket>();
+            connect(raw.get(), &QTcpSocket::disconnected, this, [&closed] { ++closed; });
+            connect(raw.get(), &QTcpSocket::connected, this, [&connected] { ++connected; });
+            raw->connectToHost(QHostAddress::LocalHost, m_probe->ports.first());
+            raw->write(ConnectionHello::encodeHello(ConnectionHello::Browse));
+            peers.push_back(std::move(raw));
+        }
+    }
+    if (proveKey)
+        QTRY_COMPARE(proven, Connections);
+    QTRY_COMPARE_WITH_TIMEOUT(closed, Connections, 10000);
+    QTRY_COMPARE(m_registry.count(ThreadKind::ShareBrowsing), 0);
+}
+
+void tst_Listener::strangersCannotCrowdOutContacts_data()
+{
+    QTest::addColumn<bool>("sendHello");
+    QTest::newRow("silent from the start") << false;
+    QTest::newRow("browse hello, challenge never answered") << true;
+}
+
+// A stranger holds far more silent connections than the cap: the threads
+// stay bounded, the oldest go, and a contact's connection still gets through.
+void tst_Listener::strangersCannotCrowdOutContacts()
+{
+    QFETCH(bool, sendHello);
+    // A small cap keeps the test short; the program's own is DefaultCap.
+    UnidentifiedConnections& gate = UnidentifiedConnections::instance();
+    const int cap = 16;
+    gate.setCap(cap);
+    const auto restore = qScopeGuard([&gate] { gate.setCap(UnidentifiedConnections::DefaultCap); });
+    const int strangers = 3 * cap;
+    // Only chat connections reach the probe; browse ones get the default.
+    auto* listener = new CListenThread(0, m_registry);
+    listener->setListenAddress(QHostAddress::LocalHost);
+    listener->setClassifierTimeout(60000);
+    listener->setDefaultSessionKey(Key);
+    listener->setSessionFactory(ConnectionHello::Chat, m_probe->factory());
+    m_probe->watch(listener);
+    m_handle = startSessionThread(listener, ThreadKind::Listener, m_registry);
+    QTRY_COMPARE(m_probe->ports.size(), 1);
+    const quint16 port = m_probe->ports.first();
+
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    while (int(held.size()) < strangers) {
+        // A few at a time: the listen backlog is short.
+        const size_t batch = held.size();
+        for (int i = 0; i < ListenBatch; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(held.begin() + batch, held.end(), [](const auto& s) {
+                    return s->state() == QAbstractSocket::ConnectedState;
+                });
+            },
+            5000));
+        if (sendHello) {
+            for (size_t i = batch; i < held.size(); ++i)
+                held[i]->write(ConnectionHello::encodeHello(ConnectionHello::Browse));
+        }
+    }
+    // The listener and at most `cap` threads for the strangers.
+    QTRY_VERIFY(m_registry.count() <= cap + 1);
+    QVERIFY(gate.count() <= cap);
+    QTRY_COMPARE(held.front()->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(held.back()->state(), QAbstractSocket::ConnectedState);
+
+    QTcpSocket contact;
+    contact.connectToHost(QHostAddress::LocalHost, port);
+    contact.write(ConnectionHello::encodeHello(ConnectionHello::Chat));
+    QTRY_COMPARE(m_probe->sessions.size(), 1);
+    QCOMPARE(m_probe->sessions[0].kind, int(ConnectionHello::Chat));
 }
 
 QTEST_GUILESS_MAIN(tst_Listener)

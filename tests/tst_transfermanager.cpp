@@ -250,6 +250,7 @@ private slots:
     void acceptPrompt_data();
     void acceptPrompt();
     void listSurvivesRestart();
+    void listSavedAfterSessionsEnd();
     void removeWaitsForWalk();
     void clears_data();
     void clears();
@@ -537,11 +538,12 @@ void TestTransferManager::listSurvivesRestart()
         s.sessionThreadId = 4242;
         a.m->receiveAccepted(s);
         QCOMPARE(a.t(0).state, S::Transferring);
-        // Saved at exit while the walk has not reported yet.
+        // The list is saved once every thread has ended: the walk has reported.
         QVERIFY(a.t(1).calcThreadId != 0);
         QVERIFY(a.exit());
+        QCOMPARE(a.t(1).calcThreadId, 0u);
     }
-    // The folder was stored without its list, as one whose walk must run again.
+    // The folder was stored with the list its walk made.
     int walksAsked = 0;
     TransferListHooks count;
     count.startCalculation = [&walksAsked](Transfer&) {
@@ -550,7 +552,7 @@ void TestTransferManager::listSurvivesRestart()
     };
     const QString file = root.path() + QStringLiteral("/Profiles/u/") + TransfersFileName;
     QCOMPARE(LoadTransferList(file, nullptr, count).size(), 2);
-    QCOMPARE(walksAsked, 1);
+    QCOMPARE(walksAsked, 0);
 
     Peer again(QStringLiteral("Alice"), "uid-a", root.path());
     QVERIFY(again.start());
@@ -561,11 +563,31 @@ void TestTransferManager::listSurvivesRestart()
     QCOMPARE(again.m->columnText(0, 2), QStringLiteral("From:"));
     QCOMPARE(again.m->columnText(0, 3), QStringLiteral("Bob (127.0.0.1)"));
     QCOMPARE(again.t(0).bytesDone, quint64(1000));
-    // The walk starts again and fills a new list.
     QCOMPARE(again.t(1).senderPath, tree);
     QTRY_COMPARE(again.m->columnText(1, 1), FormatSize(3000));
     QCOMPARE(again.t(1).sizeUnknown, 0);
     QCOMPARE(again.t(1).entries->paths.size(), 3);
+}
+
+// A send waits for the peer's answer when Alice exits: its session ends
+// during the exit, and the list file holds how it ended.
+void TestTransferManager::listSavedAfterSessionsEnd()
+{
+    Peer a(QStringLiteral("Alice"), "uid-a"), b(QStringLiteral("Bob"), "uid-b");
+    a.prepare(settings());
+    b.prepare(settings(b.path(QStringLiteral("inbox")), false, 1, false));
+    QVERIFY(a.start() && b.start());
+    QVERIFY(connectPair(b, a));
+    a.m->QueueSend(a.contact("uid-b"), makeFile(a.path(QStringLiteral("a.bin")), 70000));
+    QTRY_COMPARE_WITH_TIMEOUT(b.ui.accepts.size(), 1, 10000);
+    QTRY_COMPARE(a.t(0).state, S::Waiting);
+    QVERIFY(a.exit());
+    QVERIFY(a.t(0).state != S::Waiting);
+    const QList<TransferListRow> saved =
+        LoadTransferList(a.folder + TransfersFileName, nullptr, {});
+    QCOMPARE(saved.size(), 1);
+    QCOMPARE(saved[0].transfer.state, a.t(0).state);
+    QCOMPARE(saved[0].transfer.statusText, a.t(0).statusText);
 }
 
 void TestTransferManager::removeWaitsForWalk()

@@ -42,6 +42,11 @@ struct DataSessionRequest
     Contact contact;
     // The own identity the chat session holds.
     Identity ownIdentity;
+    // Set for requests the peer asked for: a place among the data sessions
+    // the peer may have running at once. The starter keeps it with the
+    // session it starts (SessionWorker::holdLease) until that session ends;
+    // dropping the request gives the place back.
+    std::shared_ptr<void> lease;
 };
 
 // Starts the data session for a request. Called on the chat session's

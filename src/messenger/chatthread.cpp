@@ -176,7 +176,8 @@ void CChatThread::onHandshakeComplete(CChatSocket* socket)
 {
     if (socket != m_socket || m_quitting || !m_opened)
         return;
-    m_connectTimer->stop();
+    // The peer's identity is due within the connect time as well.
+    m_connectTimer->start();
     if (send(ChatIdentifyOpener, m_ownIdentity.encode()))
         m_ownIdentitySent = true;
 }
@@ -260,8 +261,9 @@ void CChatThread::onIdentify(uint8_t type, const QByteArray& plain)
     }
     if (m_quitting)
         return;
+    m_connectTimer->stop();
     if (!m_opened) {
-        m_connectTimer->stop();
+        m_socket->markIdentified();
         if (!send(ChatIdentifyAcceptor, m_ownIdentity.encode()))
             return;
         m_ownIdentitySent = true;
@@ -352,9 +354,44 @@ void CChatThread::startDataSession(DataSessionRequest::Kind kind, bool peerAsked
     request.session = m_id;
     request.contact = CopyContact(m_contact, false);
     request.ownIdentity = m_ownIdentity;
+    if (peerAsked) {
+        // The peer decides how many of these it asks for: a bounded number
+        // runs, a bounded number waits, the rest is dropped.
+        if (m_peerDataRunning < MaxPeerDataSessions)
+            startPeerDataSession(std::move(request));
+        else if (int(m_peerDataWaiting.size()) < MaxWaitingPeerDataSessions)
+            m_peerDataWaiting.push_back(std::move(request));
+        else
+            qCWarning(lcChat) << "session" << m_id << "drops data request" << int(kind)
+                              << ": too many requests from the peer";
+        return;
+    }
     if (!m_shared->startDataSession(request))
         qCWarning(lcChat) << "session" << m_id << "has no way to start data session" << int(kind)
                           << "; request dropped";
+}
+
+void CChatThread::startPeerDataSession(DataSessionRequest request)
+{
+    ++m_peerDataRunning;
+    // Given back when the data session (or the dropped request) goes away,
+    // on whatever thread that happens.
+    request.lease = std::shared_ptr<void>(nullptr, [shared = m_shared, id = m_id](void*) {
+        shared->post(id, false, [](CChatThread& chat) { chat.peerDataSessionEnded(); });
+    });
+    if (!m_shared->startDataSession(request))
+        qCWarning(lcChat) << "session" << m_id << "has no way to start data session"
+                          << int(request.kind) << "; request dropped";
+}
+
+void CChatThread::peerDataSessionEnded()
+{
+    --m_peerDataRunning;
+    if (m_quitting || m_peerDataWaiting.empty() || m_peerDataRunning >= MaxPeerDataSessions)
+        return;
+    DataSessionRequest next = std::move(m_peerDataWaiting.front());
+    m_peerDataWaiting.pop_front();
+    startPeerDataSession(std::move(next));
 }
 
 bool CChatThread::send(uint8_t type, const QByteArray& payload)

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 
 class CChatSocket;
@@ -119,6 +120,12 @@ class CChatThread : public SessionWorker
 {
     Q_OBJECT
 public:
+    // Data sessions the peer asked for (types 9, 10, 11) that may run at once;
+    // further requests wait, up to MaxWaitingPeerDataSessions, in order.
+    // Beyond that they are dropped.
+    static constexpr int MaxPeerDataSessions = 8;
+    static constexpr int MaxWaitingPeerDataSessions = 32;
+
     // An opened session.
     CChatThread(std::shared_ptr<ChatSessionShared> shared, SessionId id,
                 const Identity& ownIdentity, const Contact& contact);
@@ -163,6 +170,8 @@ private:
     void onIdentityUpdate(const QByteArray& plain);
     void onSharesFlag(uint8_t type, const QByteArray& plain);
     void onDataRequest(uint8_t type, const QByteArray& plain);
+    void startPeerDataSession(DataSessionRequest request);
+    void peerDataSessionEnded();
     void becomeOpen();
     void deliverQueue();
     bool send(uint8_t type, const QByteArray& payload);
@@ -190,4 +199,7 @@ private:
     bool m_peerIdentified = false;
     bool m_open = false;
     bool m_quitting = false;
+
+    int m_peerDataRunning = 0;
+    std::deque<DataSessionRequest> m_peerDataWaiting;
 };

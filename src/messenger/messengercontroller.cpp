@@ -116,6 +116,11 @@ void MessengerController::setSaveTransfersHook(std::function<void()> hook)
     m_saveTransfers = std::move(hook);
 }
 
+void MessengerController::setStopTransfersHook(std::function<void()> hook)
+{
+    m_stopTransfers = std::move(hook);
+}
+
 void MessengerController::setUpdateCheckHook(std::function<void()> hook)
 {
     m_updateCheck = std::move(hook);
@@ -408,10 +413,22 @@ void MessengerController::refreshContact(const Contact& contact)
 
 // --- commands ---
 
-void MessengerController::startSession(const Contact& contact, const Identity& own)
+Identity MessengerController::identityForPeer(const Contact* contact) const
 {
-    if (m_sessions->startOpened(own, CopyContact(contact, false)) == 0)
+    Identity own = m_own;
+    if (contact)
+        own.password = contact->password;
+    else
+        own.password.clear();
+    return own;
+}
+
+SessionId MessengerController::startSession(const Contact& contact, const Identity& own)
+{
+    const SessionId session = m_sessions->startOpened(own, CopyContact(contact, false));
+    if (session == 0)
         qCDebug(lcMessenger) << "no session started: the program is closing";
+    return session;
 }
 
 void MessengerController::Connect(Contact& contact)
@@ -424,7 +441,7 @@ void MessengerController::Connect(Contact& contact)
     contact.blocked = 0;
     contact.status = StatusOffline;
     refreshContact(contact);
-    startSession(contact, m_own);
+    startSession(contact, identityForPeer(&contact));
 }
 
 void MessengerController::ConnectAll()
@@ -440,7 +457,7 @@ void MessengerController::ConnectAll()
         if (c.blocked != 0 || c.sessionThread != 0)
             continue;
         c.status = StatusOffline;
-        startSession(c, m_own);
+        startSession(c, identityForPeer(&c));
         ++started;
     }
     if (started == 0)
@@ -459,10 +476,11 @@ void MessengerController::AddContact(const QString& host, int port, const QByteA
     if (!key.isEmpty())
         c.key.set(key);
     emitEvent(QStringLiteral("Trying to connect to: %1:%2...").arg(c.ip.text()).arg(c.port));
-    // The peer checks the password it receives against its own.
-    Identity own = m_own;
-    own.password.set(password);
-    startSession(c, own);
+    // The peer checks the password it receives against its own; the contact
+    // keeps it for later connections.
+    const SessionId session = startSession(c, identityForPeer(&c));
+    if (session != 0)
+        m_addPasswords.insert(session, password);
 }
 
 void MessengerController::Disconnect(Contact& contact)
@@ -473,8 +491,11 @@ void MessengerController::Disconnect(Contact& contact)
 
 void MessengerController::Block(Contact& contact)
 {
-    // With a session the rest happens when it has ended.
-    if (contact.sessionThread != 0 && m_sessions->end(contact.sessionThread, EndReason::Block)) {
+    // With a session the rest happens when it has ended. A session that is
+    // already ending refuses the post, but its end is still to be reported
+    // (the report clears sessionThread), so the block waits for it as well.
+    if (contact.sessionThread != 0) {
+        m_sessions->end(contact.sessionThread, EndReason::Block);
         requestEnd(contact, EndReason::Block);
         return;
     }
@@ -506,8 +527,10 @@ bool MessengerController::Delete(Contact* contact, bool confirm)
                                 .arg(DisplayName(*contact), where)))
             return false;
     }
-    // With a session the row goes when the session reports its end.
-    if (contact->sessionThread != 0 && m_sessions->end(contact->sessionThread, EndReason::Delete)) {
+    // With a session, even one that is already ending, the row goes when the
+    // session reports its end.
+    if (contact->sessionThread != 0) {
+        m_sessions->end(contact->sessionThread, EndReason::Delete);
         requestEnd(*contact, EndReason::Delete);
         return true;
     }
@@ -599,7 +622,8 @@ void MessengerController::BroadcastIdentity()
 {
     for (const auto& e : m_entries) {
         if (e->contact->sessionThread != 0)
-            m_sessions->postOwnIdentity(e->contact->sessionThread, m_own);
+            m_sessions->postOwnIdentity(e->contact->sessionThread,
+                                        identityForPeer(e->contact.get()));
     }
 }
 
@@ -652,7 +676,17 @@ void MessengerController::ApplyOptions(const Settings& settings, const Identity&
 
 Identity MessengerController::ownIdentity()
 {
-    return m_own;
+    // An accepted session does not know its peer yet.
+    return identityForPeer(nullptr);
+}
+
+void MessengerController::copyPeerIdentity(const Contact& from, Contact& to)
+{
+    // The password field of a contact is the one we hold for that peer; the
+    // peer's identity carries the one it holds for us.
+    const auto kept = to.password;
+    CopyIdentity(from, to);
+    to.password = kept;
 }
 
 void MessengerController::announceOnline(const Contact& contact)
@@ -709,7 +743,10 @@ bool MessengerController::peerIdentified(SessionId session, const Contact& sc, b
             line = QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
                        .arg(oldName, sc.name.text(), StatusText(sc));
         }
-        CopyIdentity(sc, c);
+        copyPeerIdentity(sc, c);
+        // Added again: the password typed now is the one kept.
+        if (m_addPasswords.contains(session))
+            c.password.set(m_addPasswords.take(session));
         if (line.isEmpty())
             line = QStringLiteral("%1 (%2) is %3").arg(DisplayName(c), c.ip.text(), StatusText(c));
         if (addressChanged && m_hooks)
@@ -728,6 +765,9 @@ bool MessengerController::peerIdentified(SessionId session, const Contact& sc, b
         return false;
 
     auto contact = std::make_unique<Contact>(sc);
+    // What the peer sent is the password it holds for us; we keep the one we
+    // hold for it: typed when adding it, else none.
+    contact->password.set(m_addPasswords.take(session));
     contact->sessionThread = session;
     contact->typing = 0;
     contact->connectTime = now();
@@ -764,7 +804,7 @@ void MessengerController::identityUpdated(SessionId session, const Contact& sc)
     }
     const bool cameOnline = sc.status != c.status && sc.status == StatusOnline;
     const bool addressChanged = sc.ip != c.ip;
-    CopyIdentity(sc, c);
+    copyPeerIdentity(sc, c);
     if (renamed)
         renameStep(c, oldName);
     else if (addressChanged && m_hooks)
@@ -845,6 +885,7 @@ void MessengerController::refreshTypingLine()
 void MessengerController::sessionEnded(SessionId session, const Contact& sc, EndReason reason,
                                        bool opened)
 {
+    m_addPasswords.remove(session);
     if (sc.uid == m_own.uid)
         return;
     Contact* found = nullptr;
@@ -926,8 +967,12 @@ bool MessengerController::QueueMessage(Contact& contact, const QByteArray& rtf)
 {
     if (contact.queue.size() >= QueueLimit)
         return false;
-    contact.queue +=
+    const QByteArray piece =
         ChatLines::QueuedPiece(ChatLines::TimeStamp(QDateTime::currentDateTime()), rtf);
+    // QueMsgs.cfg keeps every queue whole; a queue it could not hold is full.
+    if (contact.queue.size() + piece.size() > MaxProfileText)
+        return false;
+    contact.queue += piece;
     return true;
 }
 
@@ -1174,11 +1219,14 @@ void MessengerController::Exit()
         writeWindowPositions();
     m_ui->hideWindows();
     m_listener.end();
-    if (m_saveTransfers)
-        m_saveTransfers();
+    if (m_stopTransfers)
+        m_stopTransfers();
     // Ending sessions report to this thread while the registry waits for
-    // them, so the waiting happens elsewhere.
+    // them, so the waiting happens elsewhere. The transfer list is saved
+    // after they have ended: what they reported last is what is stored.
     m_registry.shutdownAllAsync(this, [this] {
+        if (m_saveTransfers)
+            m_saveTransfers();
         QTimer::singleShot(m_timings.exitFinalStepMs, this, &MessengerController::finishExit);
     });
 }
@@ -1203,6 +1251,8 @@ void MessengerController::SessionEnding()
         writeWindowPositions();
     m_ui->hideWindows();
     writeFinalFiles();
+    if (m_stopTransfers)
+        m_stopTransfers();
     if (m_saveTransfers)
         m_saveTransfers();
     m_exited = true;

@@ -13,6 +13,7 @@
 #include "transport/sessionthread.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -80,6 +81,9 @@ public:
     void setLoadTransfersHook(std::function<void(const QList<Contact*>&)> hook);
     // Writes Transfers.cfg at exit.
     void setSaveTransfersHook(std::function<void()> hook);
+    // Runs as exit begins, before any session is told to end (the transfer
+    // list stops starting transfers); the save hook runs once they have ended.
+    void setStopTransfersHook(std::function<void()> hook);
     // The automatic work besides connecting: the update check (only called
     // when autoUpdate is on) and the router start-up step.
     void setUpdateCheckHook(std::function<void()> hook);
@@ -90,6 +94,10 @@ public:
 
     // --- state ---
     const Identity& myIdentity() const { return m_own; }
+    // The own identity as a peer receives it: its password field holds the
+    // password kept for that contact (the one typed when it was added), never
+    // the own connection password. Without a contact it holds nothing.
+    Identity identityForPeer(const Contact* contact = nullptr) const;
     const Settings& settings() const { return m_settings; }
     WindowPositions& windowPositions() { return m_windows; }
     // Valid after start().
@@ -162,7 +170,8 @@ public:
     // A chat window's Send; true when the input is to be cleared.
     bool SendFromChatWindow(Contact& contact, const QByteArray& rtf);
     // Appends a queued piece; false when the queue already holds QueueLimit
-    // characters or more.
+    // characters or more, or when the piece would make the queue longer than
+    // QueMsgs.cfg can hold (MaxProfileText).
     bool QueueMessage(Contact& contact, const QByteArray& rtf);
     QByteArray TakeQueue(Contact& contact);
     // With confirm, asks first; false when the queue was kept.
@@ -216,7 +225,8 @@ private:
     Entry* entryOf(const Contact& contact) const;
     void addEntry(std::unique_ptr<Contact> contact);
     void removeContact(Contact& contact);
-    void startSession(const Contact& contact, const Identity& own);
+    SessionId startSession(const Contact& contact, const Identity& own);
+    static void copyPeerIdentity(const Contact& from, Contact& to);
     void emitEvent(const QString& text);
     void setMainStatus(const QString& text);
     void setChatStatus(Contact& contact, const QString& text);
@@ -258,6 +268,10 @@ private:
     std::function<void(CListenThread&)> m_listenerSetup;
     std::function<void(const QList<Contact*>&)> m_loadTransfers;
     std::function<void()> m_saveTransfers;
+    // Sessions opened from AddContact: the password typed there, kept with
+    // the contact once the peer is identified.
+    QHash<SessionId, QByteArray> m_addPasswords;
+    std::function<void()> m_stopTransfers;
     std::function<void()> m_updateCheck;
     std::function<void()> m_routerStartup;
 

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QThread>
 
 QString DataRoot(const QString& explicitRoot)
 {
@@ -44,9 +43,10 @@ bool makeLevel(const QString& level)
         // Someone else may have made it meanwhile.
         if (QFileInfo(level).isDir())
             return true;
+        // Tried again at once: this runs on the main thread, which must not
+        // sleep.
         if (attempt == ExtraAttempts)
             return false;
-        QThread::msleep(100);
     }
 }
 

@@ -15,6 +15,6 @@ QString ProfileUserName();
 QString ProfileFolder(const QString& explicitRoot = QString());
 
 // Makes every missing level of a folder path. A level that cannot be made is
-// tried again after 100 ms, three more times. True when the folder exists at
-// the end.
+// tried again at once, three more times (a folder made by someone else
+// meanwhile counts). True when the folder exists at the end.
 bool CreateFolderPath(const QString& path);

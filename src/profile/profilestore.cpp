@@ -263,10 +263,12 @@ void ProfileStore::loadAll(ProfileData& data,
 {
     if (!CreateFolderPath(m_folder)) {
         data.folderReady = false;
+        m_folderMissing = true;
         show(ProfileUi::Icon::Error, folderErrorCaption(), folderErrorText());
         return;
     }
     data.folderReady = true;
+    m_folderMissing = false;
 
     if (loadSettings(data.settings) == LoadOutcome::Missing) {
         data.firstStart = true;
@@ -304,6 +306,10 @@ void ProfileStore::loadAll(ProfileData& data,
 
 bool ProfileStore::writeFile(QLatin1StringView fileName, const QByteArray& content)
 {
+    // The user heard once that the folder could not be made; the program runs
+    // on its defaults and writes nothing.
+    if (m_folderMissing)
+        return false;
     QSaveFile file(filePath(fileName));
     bool ok = file.open(QIODevice::WriteOnly);
     // The files hold keys and passwords in clear: for the owner's eyes only.
@@ -368,8 +374,9 @@ bool ProfileStore::writeQueMsgs(const QList<Contact>& contacts)
     QByteArray out;
     AppendUInt32(out, FORMAT_VERSION);
     AppendUInt32(out, static_cast<uint32_t>(contacts.size()));
+    // Queues are never trimmed: QueueMessage keeps each within MaxProfileText.
     for (const Contact& c : contacts)
-        AppendCountedString(out, FitRichText(c.queue, MaxProfileText));
+        AppendCountedString(out, c.queue);
     return writeFile(QueMsgsFile, out);
 }
 

@@ -83,6 +83,9 @@ public:
     ProfileStore(QString folder, ProfileUi* ui);
 
     const QString& folder() const { return m_folder; }
+    // False once loadAll could not make the folder: every writer then skips
+    // without a word (the folder message was shown once).
+    bool isWritable() const { return !m_folderMissing; }
     QString filePath(QLatin1StringView fileName) const { return m_folder + fileName; }
 
     // Makes the folder, then Settings, MyInfo, Contacts (then loadTransfers,
@@ -107,7 +110,8 @@ public:
 
     // Each writes a whole new file next to the old one and replaces it only
     // when every byte was written; any failure is reported and leaves the old
-    // file as it was.
+    // file as it was. Nothing is written (false, nothing shown) when the
+    // folder could not be made.
     bool writeSettings(const Settings& settings);
     bool writeMyInfo(const Identity& identity);
     bool writeContacts(const QList<Contact>& contacts);
@@ -131,6 +135,7 @@ private:
 
     QString m_folder;
     ProfileUi* m_ui;
+    bool m_folderMissing = false;
 };
 
 // The largest text a counted string in a profile file may hold.

@@ -220,10 +220,13 @@ FileSessionId startAcceptedSession(const std::shared_ptr<FileSessionShared>& sha
 
 FileSessionId startOutgoingSession(const std::shared_ptr<FileSessionShared>& shared,
                                    FileSessions::Mode mode, const Identity& ownIdentity,
-                                   const Contact& peer, const Transfer& transfer)
+                                   const Contact& peer, const Transfer& transfer,
+                                   std::shared_ptr<void> lease = {})
 {
     const FileSessionId id = shared->newSessionId();
-    return startSession(shared, id, new CFileThread(shared, id, mode, ownIdentity, peer, transfer));
+    auto* worker = new CFileThread(shared, id, mode, ownIdentity, peer, transfer);
+    worker->holdLease(std::move(lease));
+    return startSession(shared, id, worker);
 }
 
 FileSessionId startRequested(const std::shared_ptr<FileSessionShared>& shared,
@@ -246,7 +249,7 @@ FileSessionId startRequested(const std::shared_ptr<FileSessionShared>& shared,
                                                      : FormatSize(transfer->totalSize);
     return startOutgoingSession(shared,
                                 send ? FileSessions::Mode::Offer : FileSessions::Mode::Request,
-                                request.ownIdentity, request.contact, *transfer);
+                                request.ownIdentity, request.contact, *transfer, request.lease);
 }
 
 } // namespace

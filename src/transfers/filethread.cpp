@@ -309,6 +309,7 @@ void CFileThread::onIdentifyOpener(const QByteArray& plain)
         m_socket->Close();
         return;
     }
+    m_socket->markIdentified();
     if (!send(FileIdentifyAccepter, m_ownIdentity.encode()))
         return;
     // The request or the offer follows at once; a peer that stays silent is

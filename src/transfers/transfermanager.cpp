@@ -103,6 +103,7 @@ TransferManager::~TransferManager()
         m_controller.setContactHooks(nullptr);
         m_controller.setLoadTransfersHook({});
         m_controller.setSaveTransfersHook({});
+        m_controller.setStopTransfersHook({});
     }
     // Sessions end and report to nobody; walks stop and nobody hears of it.
     m_files.reset();
@@ -122,12 +123,10 @@ void TransferManager::attach()
     });
     m_controller.chatSessions().setDataSessionStarter(m_files->dataSessionStarter());
     m_controller.setLoadTransfersHook([this](const QList<Contact*>&) { LoadTransfers(); });
-    m_controller.setSaveTransfersHook([this] {
-        // The listener has been told to stop; the sessions still run, so a
-        // running transfer is stored as such and comes back incomplete.
-        shutdown();
-        SaveTransfers();
-    });
+    // Exit stops the scheduler at once and saves the list once the sessions
+    // have ended, so every row is stored with its final progress.
+    m_controller.setStopTransfersHook([this] { shutdown(); });
+    m_controller.setSaveTransfersHook([this] { SaveTransfers(); });
     if (m_scheduler->interval() > 0)
         m_scheduler->start();
 }
@@ -655,9 +654,12 @@ void TransferManager::onWalkStopped(quint32 id, quint64)
         return;
     TransferRow& r = *m_rows[size_t(index)];
     r.calc = CalcHandle();
+    // A walk stopped at exit has an unfinished list: the row keeps its walk
+    // mark, so the list file stores it as one to walk again.
+    if (m_shuttingDown)
+        return;
     r.transfer.calcThreadId = 0;
-    // Only a removal stops a walk while the program runs; a walk stopped at
-    // exit leaves its row as it was saved.
+    // Only a removal stops a walk while the program runs.
     if (r.removeWhenStopped && !isRunningState(r.transfer.state)) {
         releaseEntries(r.transfer);
         deleteRow(index);
@@ -749,7 +751,7 @@ void TransferManager::LoadTransfers()
 
 void TransferManager::SaveTransfers()
 {
-    if (!m_controller.isStarted())
+    if (!m_controller.isStarted() || !m_controller.profileStore().isWritable())
         return;
     QList<TransferListRow> rows;
     rows.reserve(rowCount());
@@ -772,7 +774,8 @@ void TransferManager::shutdown()
 
 Identity TransferManager::ownIdentity()
 {
-    return m_controller.myIdentity();
+    // For an accepted file session, whose peer is not known yet.
+    return m_controller.identityForPeer();
 }
 
 QString TransferManager::autosaveFolder(const QByteArray& contactUid)

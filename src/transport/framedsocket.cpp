@@ -1,5 +1,7 @@
 #include "framedsocket.h"
 
+#include "transport/connectiongate.h"
+
 #include "transport/transportlog.h"
 
 #include <QPointer>
@@ -23,6 +25,7 @@ FramedSocket::FramedSocket(QObject* parent) : QObject(parent), m_socket(new QTcp
 
 FramedSocket::~FramedSocket()
 {
+    markIdentified();
     // Going away without a notification: nobody is left to receive it.
     if (m_endReason == EndReason::None) {
         m_endReason = EndReason::Closed;
@@ -48,7 +51,19 @@ bool FramedSocket::attach(qintptr descriptor)
         return false;
     }
     applySocketOptions();
+    // Counted until the session identifies the peer or the connection ends;
+    // closed when it is the oldest and the cap is reached.
+    m_unidentified = UnidentifiedConnections::instance().admit(this, [this] {
+        // Identified meanwhile: it stays.
+        if (m_unidentified != 0)
+            Close();
+    });
     return true;
+}
+
+void FramedSocket::markIdentified()
+{
+    UnidentifiedConnections::instance().release(std::exchange(m_unidentified, 0));
 }
 
 bool FramedSocket::BeginChallenge()
@@ -325,6 +340,7 @@ void FramedSocket::endConnection(EndReason reason)
     if (m_endReason != EndReason::None)
         return;
     m_endReason = reason;
+    markIdentified();
     const bool handshakeUnfinished = m_handshakeState != HandshakeComplete;
 
     if (reason == EndReason::Closed || reason == EndReason::HandshakeFailed) {

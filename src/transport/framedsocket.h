@@ -72,6 +72,10 @@ public:
     bool attach(qintptr descriptor);
     // Accepted side: sends the 260-byte challenge.
     bool BeginChallenge();
+    // Accepted side: the session knows who the peer is. Until then (or the
+    // end) the connection counts among the UnidentifiedConnections and may be
+    // closed to make room for a newer one.
+    void markIdentified();
 
     // Opening side: connects and, once connected, sends the connection hello
     // of the given kind, then OnConnected() runs and the handshake proceeds as
@@ -178,4 +182,5 @@ private:
     bool m_lowDelayChosen = false;
     bool m_processing = false;
     EndReason m_endReason = EndReason::None;
+    quint64 m_unidentified = 0; // ticket among the unidentified connections
 };

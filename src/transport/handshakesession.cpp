@@ -2,10 +2,13 @@
 
 #include "transport/framedsocket.h"
 
+#include <QTimer>
+
 #include <unistd.h>
 
-HandshakeOnlySession::HandshakeOnlySession(qintptr descriptor, const QByteArray& key)
-    : m_descriptor(descriptor), m_key(key)
+HandshakeOnlySession::HandshakeOnlySession(qintptr descriptor, const QByteArray& key,
+                                           int lifetimeMs)
+    : m_descriptor(descriptor), m_key(key), m_lifetimeMs(lifetimeMs)
 {}
 
 HandshakeOnlySession::~HandshakeOnlySession()
@@ -16,6 +19,10 @@ HandshakeOnlySession::~HandshakeOnlySession()
 
 void HandshakeOnlySession::start()
 {
+    m_deadline = new QTimer(this);
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, &HandshakeOnlySession::end);
+    m_deadline->start(m_lifetimeMs);
     m_socket = new FramedSocket(this);
     connect(m_socket, &FramedSocket::connectionClosed, this, &HandshakeOnlySession::end);
     m_socket->SetKey(m_key);
@@ -26,6 +33,8 @@ void HandshakeOnlySession::start()
 
 void HandshakeOnlySession::end()
 {
+    if (m_deadline)
+        m_deadline->stop();
     if (m_socket)
         m_socket->Close();
     finish();

@@ -97,6 +97,11 @@ void CListenThread::setClassifierTimeout(int ms)
     m_classifierTimeoutMs = ms;
 }
 
+void CListenThread::setHandshakeOnlyLifetime(int ms)
+{
+    m_handshakeOnlyLifetimeMs = ms;
+}
+
 void CListenThread::setSocketLayerCheck(std::function<bool()> check)
 {
     m_socketLayerCheck = std::move(check);
@@ -160,14 +165,14 @@ SessionFactory CListenThread::makeDispatch() const
 {
     // A plain value for the classifier's thread: copies of the factories and
     // the key, nothing of the listener itself.
-    return [factories = m_factories, key = m_defaultKey,
+    return [factories = m_factories, key = m_defaultKey, lifetime = m_handshakeOnlyLifetimeMs,
             registry = &m_registry](int kind, qintptr descriptor) {
         if (kind >= 0 && kind < ConnectionHello::KindCount && factories[kind]) {
             factories[kind](kind, descriptor);
             return;
         }
-        startSessionThread(new HandshakeOnlySession(descriptor, key), threadKindForHello(kind),
-                           *registry);
+        startSessionThread(new HandshakeOnlySession(descriptor, key, lifetime),
+                           threadKindForHello(kind), *registry);
     };
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transport/handshakesession.h"
 #include "transport/parsethread.h"
 #include "transport/sessionthread.h"
 
@@ -60,6 +61,8 @@ public:
     void setDefaultSessionKey(const QByteArray& key);
     void setListenAddress(const QHostAddress& address);
     void setClassifierTimeout(int ms);
+    // How long a connection of a kind without a factory is kept.
+    void setHandshakeOnlyLifetime(int ms);
     // Whether the socket layer is usable; always on this platform, replaceable
     // so the failure path can be exercised.
     void setSocketLayerCheck(std::function<bool()> check);
@@ -89,6 +92,7 @@ private:
     quint16 m_port;
     QHostAddress m_address = QHostAddress::Any;
     int m_classifierTimeoutMs = CParseThread::HelloTimeoutMs;
+    int m_handshakeOnlyLifetimeMs = HandshakeOnlySession::LifetimeMs;
     std::array<SessionFactory, ConnectionHello::KindCount> m_factories;
     QByteArray m_defaultKey;
     std::function<bool()> m_socketLayerCheck;

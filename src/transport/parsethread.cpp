@@ -1,5 +1,6 @@
 #include "parsethread.h"
 
+#include "transport/connectiongate.h"
 #include "transport/transportlog.h"
 
 #include <QSocketNotifier>
@@ -12,7 +13,15 @@
 
 CParseThread::CParseThread(qintptr descriptor, SessionFactory dispatch, int timeoutMs)
     : m_descriptor(descriptor), m_dispatch(std::move(dispatch)), m_timeoutMs(timeoutMs)
-{}
+{
+    // Counted from the accept; made room for when the cap is reached.
+    if (m_descriptor >= 0)
+        m_ticket = UnidentifiedConnections::instance().admit(this, [this] {
+            // Handed on meanwhile: the session has it now.
+            if (m_ticket != 0)
+                end();
+        });
+}
 
 CParseThread::~CParseThread()
 {
@@ -45,6 +54,7 @@ void CParseThread::end()
 
 void CParseThread::closeConnection()
 {
+    UnidentifiedConnections::instance().release(std::exchange(m_ticket, 0));
     // Deleted later: this may run inside the notifier's own signal.
     if (m_notifier) {
         m_notifier->setEnabled(false);
@@ -91,6 +101,8 @@ void CParseThread::onReadable()
     m_notifier->deleteLater();
     m_notifier = nullptr;
     const qintptr descriptor = std::exchange(m_descriptor, -1);
+    // The session counts the connection again until it knows the peer.
+    UnidentifiedConnections::instance().release(std::exchange(m_ticket, 0));
     if (m_dispatch)
         m_dispatch(m_hello.kind(), descriptor);
     else

@@ -16,7 +16,9 @@ using SessionFactory = std::function<void(int kind, qintptr descriptor)>;
 // hello straight from the descriptor, never a byte beyond it (everything after
 // the hello belongs to the session), and hands the connection to the session
 // of the named kind. A bad hello, a kind of 3 or more, a peer that closes or
-// stays silent for 25 seconds is disconnected.
+// stays silent for 25 seconds is disconnected. The connection counts among the
+// UnidentifiedConnections, and is closed when it is the oldest of them and
+// the cap is reached.
 class CParseThread : public SessionWorker
 {
     Q_OBJECT
@@ -40,4 +42,5 @@ private:
     HelloReader m_hello;
     QSocketNotifier* m_notifier = nullptr;
     QTimer* m_timer = nullptr;
+    quint64 m_ticket = 0; // among the unidentified connections
 };

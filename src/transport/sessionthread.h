@@ -24,6 +24,9 @@ public:
     ~SessionWorker() override;
 
     bool isFinishing() const { return m_finishing; }
+    // Keeps something alive as long as the worker (until its thread ended),
+    // e.g. a place among the sessions someone may start.
+    void holdLease(std::shared_ptr<void> lease) { m_lease = std::move(lease); }
 
 public slots:
     // Runs in the worker's thread once the thread started.
@@ -42,6 +45,7 @@ protected:
 
 private:
     bool m_finishing = false;
+    std::shared_ptr<void> m_lease;
 };
 
 // A thread-safe way to reach a running session from any thread. Posting stops
