@@ -270,7 +270,7 @@ void TestChatWindow::scrollRule()
         QCOMPARE(bar->value(), up);
         QVERIFY(!pane.isScrolledToBottom());
     }
-    const QString big = QString(9000, u'z');
+    const QString big = QString(9600, u'z');
     bar->setValue(5);
     pane.StreamInAtEnd(RtfFromPlainText(big));
     QCOMPARE(pane.textLength(), ChatHistory::MaxCharacters);
@@ -689,6 +689,12 @@ void TestChatWindow::drops()
         urls.append(QUrl::fromLocalFile(p));
     data.setUrls(urls);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    // The drop reaches the widget that took the drag when it entered.
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dlg.input()->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
     QApplication::sendEvent(dlg.input()->viewport(), &drop);
 
     QCOMPARE(dropped.isEmpty() ? 0 : int(dropped.first().at(0).toStringList().size()), sent);
