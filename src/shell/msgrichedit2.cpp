@@ -131,7 +131,7 @@ void CMsgRichEdit2::showHistory(const ChatHistory& history)
 
 void CMsgRichEdit2::refreshHistory()
 {
-    render(m_history->content());
+    render(m_history->content(), m_history->droppedCharacters());
 }
 
 void CMsgRichEdit2::StreamInAtEnd(const QByteArray& rtf)
@@ -140,30 +140,52 @@ void CMsgRichEdit2::StreamInAtEnd(const QByteArray& rtf)
     refreshHistory();
 }
 
-void CMsgRichEdit2::render(const RichText& now)
+void CMsgRichEdit2::render(const RichText& now, qint64 dropped)
 {
     const bool atBottom = isScrolledToBottom();
     const int position = verticalScrollBar()->value();
-    const RichTextBridge::Links links =
-        m_isHistory ? RichTextBridge::Links::Detect : RichTextBridge::Links::Plain;
-    if (const std::optional<RichText> tail = RichTextBridge::appendedTail(m_shown, now)) {
-        if (tail->isEmpty() && tail->paragraphs().size() == 1)
-            return;
-        QTextCursor end(document());
-        end.movePosition(QTextCursor::End);
-        end.beginEditBlock();
-        RichTextBridge::insert(end, *tail, links);
-        end.endEditBlock();
-    } else {
-        RichTextBridge::setDocument(*document(), now, links);
+    // Usually the history only grew at its end, and perhaps lost as many
+    // characters at its front as the pane must lose; anything else redraws.
+    const qint64 dropFront = dropped - m_shownDropped;
+    bool updated = false;
+    if (dropFront == 0) {
+        updated = appendTo(m_shown, now, 0);
+    } else if (dropFront > 0 && dropFront < m_shown.characterCount()) {
+        RichText kept = m_shown;
+        kept.removeLeading(int(dropFront));
+        updated = appendTo(kept, now, int(dropFront));
+    }
+    if (!updated) {
+        RichTextBridge::setDocument(*document(), now,
+                                    m_isHistory ? RichTextBridge::Links::Detect
+                                                : RichTextBridge::Links::Plain);
     }
     m_shown = now;
+    m_shownDropped = dropped;
     // The scroll bar follows the document's new size at once.
     document()->documentLayout()->documentSize();
     if (atBottom)
         scrollToEnd();
     else
         verticalScrollBar()->setValue(position);
+}
+
+bool CMsgRichEdit2::appendTo(const RichText& shown, const RichText& now, int dropFront)
+{
+    const std::optional<RichText> tail = RichTextBridge::appendedTail(shown, now);
+    if (!tail)
+        return false;
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    if (dropFront > 0) {
+        cursor.setPosition(dropFront, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    cursor.movePosition(QTextCursor::End);
+    RichTextBridge::insert(
+        cursor, *tail, m_isHistory ? RichTextBridge::Links::Detect : RichTextBridge::Links::Plain);
+    cursor.endEditBlock();
+    return true;
 }
 
 void CMsgRichEdit2::scrollToEnd()

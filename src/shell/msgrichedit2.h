@@ -109,7 +109,8 @@ private:
     void onContentsChange(int position, int removed, int added);
     void onTextChanged();
     void report(std::optional<int> flag);
-    void render(const RichText& now);
+    void render(const RichText& now, qint64 dropped);
+    bool appendTo(const RichText& shown, const RichText& now, int dropFront);
     void scrollToEnd();
     bool selectionHas(bool (*test)(const QTextCharFormat&)) const;
     void applyToSelection(const QTextCharFormat& format);
@@ -119,6 +120,7 @@ private:
     ChatHistory m_own;
     ChatHistory* m_history = &m_own;
     RichText m_shown;
+    qint64 m_shownDropped = 0; // the history's dropped count when m_shown was taken
     TypingDetector m_typing;
     bool m_isHistory = false;
     bool m_limited = false;
