@@ -70,6 +70,8 @@ private slots:
     void truncated();
     void hiddenText_data();
     void hiddenText();
+    void separators_data();
+    void separators();
 };
 
 void TestRtfSamples::samples_data()
@@ -183,6 +185,29 @@ void TestRtfSamples::hiddenText()
     QFETCH(QByteArray, rtf);
     QFETCH(QString, text);
     QCOMPARE(RtfToPlainText(rtf), text);
+}
+
+void TestRtfSamples::separators_data()
+{
+    QTest::addColumn<QByteArray>("rtf");
+    QTest::addColumn<int>("paragraphs");
+
+    QTest::newRow("paragraph separator as \\u") << QByteArray("{\\rtf1 a\\u8233?b}") << 2;
+    QTest::newRow("paragraph separator in UTF-8")
+        << QByteArray("{\\rtf1\\ansicpg65001 a\\'e2\\'80\\'a9b}") << 2;
+    QTest::newRow("line separator stays in its paragraph")
+        << QByteArray("{\\rtf1 a\\u8232?b}") << 1;
+}
+
+void TestRtfSamples::separators()
+{
+    QFETCH(QByteArray, rtf);
+    QFETCH(int, paragraphs);
+    const RichText text = RtfReader::read(rtf);
+    QCOMPARE(text.paragraphs().size(), paragraphs);
+    // What the writer makes of it reads back the same.
+    QCOMPARE(RtfReader::read(RtfWriter::write(text)).plainText(), text.plainText());
+    QCOMPARE(RtfReader::read(RtfWriter::write(text)).paragraphs().size(), paragraphs + 1);
 }
 
 QTEST_GUILESS_MAIN(TestRtfSamples)

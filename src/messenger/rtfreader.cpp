@@ -576,6 +576,11 @@ void Parser::character(char16_t c)
         const CharState& cs = group().chars;
         if (cs.hidden)
             return;
+        if (c == QChar::ParagraphSeparator) {
+            // Written back it is a paragraph break; it is one when read, too.
+            endParagraph();
+            return;
+        }
         if (!(cs == m_run.chars)) {
             if (!m_run.text.isEmpty())
                 m_paragraph.push_back(std::move(m_run));
