@@ -620,10 +620,11 @@ void TestChatWindow::keysAndClose()
     QVERIFY(!dlg.isVisible());
     m_core->c->history(*m_bob).Clear();
 
-    // A new window for the contact takes the stored rectangle and bar.
+    // A window shown for the first time takes the stored rectangle and bar,
+    // which the profile sets after the window was made.
+    CChatDlg again(*m_core->c, *m_bob);
     m_bob->chatWindowRect = StoredRect::fromQRect(QRect(40, 50, 500, 420));
     m_bob->chatSplitterRect = StoredRect{7, 210, 493, 216};
-    CChatDlg again(*m_core->c, *m_bob);
     again.show();
     QVERIFY(QTest::qWaitForWindowExposed(&again));
     QCOMPARE(again.size(), QSize(500, 420));
@@ -633,6 +634,8 @@ void TestChatWindow::keysAndClose()
 void TestChatWindow::splitterAndMinimumSize()
 {
     startCore();
+    m_bob->chatWindowRect = {};
+    m_bob->chatSplitterRect = {};
     CChatDlg dlg(*m_core->c, *m_bob);
     dlg.resize(100, 100);
     QCOMPARE(dlg.size(), QSize(CChatDlg::MinWidth, CChatDlg::MinHeight));
@@ -645,7 +648,7 @@ void TestChatWindow::splitterAndMinimumSize()
     // A bar dragged up high comes back to 100 pixels below the top on the next resize.
     dlg.moveBar(20);
     QVERIFY(dlg.barRect().top() < CChatDlg::MinBarTop);
-    dlg.resize(520, 480);
+    dlg.resize(dlg.width() + 20, dlg.height());
     QTRY_COMPARE(dlg.barRect().top(), CChatDlg::MinBarTop);
     // The input keeps its height when the window grows; the history takes the rest.
     const int inputHeight = dlg.input()->height();

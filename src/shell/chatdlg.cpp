@@ -92,7 +92,6 @@ CChatDlg::CChatDlg(MessengerController& controller, Contact& contact, QWidget* p
     resize(480, 400);
     Refresh();
     setStatusText(controller.chatStatusText(contact));
-    restoreGeometry();
 }
 
 void CChatDlg::setStatusIconProvider(std::function<QIcon(int status)> provider)
@@ -191,12 +190,17 @@ void CChatDlg::restoreGeometry()
     setGeometry(r);
 }
 
-void CChatDlg::showEvent(QShowEvent* event)
+void CChatDlg::setVisible(bool visible)
 {
-    QDialog::showEvent(event);
-    if (m_geometryRestored)
+    // The stored rectangles arrive with the profile, after the window was made.
+    const bool first = visible && !m_geometryRestored;
+    if (first) {
+        m_geometryRestored = true;
+        restoreGeometry();
+    }
+    QDialog::setVisible(visible);
+    if (!first)
         return;
-    m_geometryRestored = true;
     // The bar's place is known once the layout has run for the window's size.
     if (layout())
         layout()->activate();

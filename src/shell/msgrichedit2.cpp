@@ -474,30 +474,30 @@ void CMsgRichEdit2::mouseMoveEvent(QMouseEvent* event)
     QTextEdit::mouseMoveEvent(event);
 }
 
-void CMsgRichEdit2::dragEnterEvent(QDragEnterEvent* event)
+bool CMsgRichEdit2::answerDrag(QDropEvent* event)
 {
+    // Files are taken anywhere; other drags only by an input, as text.
     if (!LocalDropPaths(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
-        return;
+        return true;
     }
     if (m_isHistory) {
         event->ignore();
-        return;
+        return true;
     }
-    QTextEdit::dragEnterEvent(event);
+    return false;
+}
+
+void CMsgRichEdit2::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!answerDrag(event))
+        QTextEdit::dragEnterEvent(event);
 }
 
 void CMsgRichEdit2::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!LocalDropPaths(event->mimeData()).isEmpty()) {
-        event->acceptProposedAction();
-        return;
-    }
-    if (m_isHistory) {
-        event->ignore();
-        return;
-    }
-    QTextEdit::dragMoveEvent(event);
+    if (!answerDrag(event))
+        QTextEdit::dragMoveEvent(event);
 }
 
 void CMsgRichEdit2::dropEvent(QDropEvent* event)

@@ -112,6 +112,8 @@ private:
     void render(const RichText& now, qint64 dropped);
     bool appendTo(const RichText& shown, const RichText& now, int dropFront);
     void scrollToEnd();
+    // Answers a drag the input does not take as text; false leaves it to the text edit.
+    bool answerDrag(QDropEvent* event);
     bool selectionHas(bool (*test)(const QTextCharFormat&)) const;
     void applyToSelection(const QTextCharFormat& format);
     void chooseColor();
