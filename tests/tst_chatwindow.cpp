@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QColorDialog>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -103,6 +105,7 @@ private slots:
     void typingReports();
     void contextMenuToggles_data();
     void contextMenuToggles();
+    void choosersApplyToTheSelection();
     void clearScreenClearsTheHistory();
     void caption_data();
     void caption();
@@ -495,6 +498,55 @@ void TestChatWindow::contextMenuToggles()
     edit.runCommand(CMsgRichEdit2::CmdDefaultFont);
     QCOMPARE(RichTextBridge::richFormat(formatAt(*edit.document(), u"two"_s)),
              RichFormat::chatDefault());
+}
+
+void TestChatWindow::choosersApplyToTheSelection()
+{
+    CMsgRichEdit2 input;
+    input.InitInput();
+    input.show();
+    input.insertPlainText(u"one two"_s);
+    input.setTextCursor(input.document()->find(u"two"_s));
+
+    input.runCommand(CMsgRichEdit2::CmdColor);
+    auto* colors = input.findChild<QColorDialog*>(u"colorChooser"_s);
+    QVERIFY(colors);
+    // The caret moving on does not move the choice away from the selection.
+    input.moveCursor(QTextCursor::Start);
+    colors->setCurrentColor(QColor(0x11, 0x22, 0x33));
+    colors->accept();
+    QCOMPARE(RichTextBridge::richFormat(formatAt(*input.document(), u"two"_s)).color,
+             std::optional<uint32_t>(0x112233));
+    QCOMPARE(RichTextBridge::richFormat(formatAt(*input.document(), u"one"_s)),
+             RichFormat::chatDefault());
+
+    input.setTextCursor(input.document()->find(u"one"_s));
+    input.runCommand(CMsgRichEdit2::CmdFont);
+    auto* fonts = input.findChild<FontChooser*>(u"fontChooser"_s);
+    QVERIFY(fonts);
+    QVERIFY(!QFontDatabase::families().isEmpty());
+    QFont font(QFontDatabase::families().last(), 20);
+    font.setItalic(true);
+    font.setStrikeOut(true);
+    fonts->setChosenFont(font);
+    fonts->setColor(QColor(0xAA, 0, 0));
+    fonts->accept();
+    const RichFormat one = RichTextBridge::richFormat(formatAt(*input.document(), u"one"_s));
+    QCOMPARE(one.face, font.family());
+    QCOMPARE(one.halfPoints, 40);
+    QVERIFY(one.italic && one.strikeOut && !one.bold && !one.underline);
+    QCOMPARE(one.color, std::optional<uint32_t>(0xAA0000));
+    QCOMPARE(RichTextBridge::richFormat(formatAt(*input.document(), u"two"_s)).color,
+             std::optional<uint32_t>(0x112233));
+
+    // Accepted as it opened, the chooser keeps the face even where this
+    // system shows another one for it.
+    input.setTextCursor(input.document()->find(u"two"_s));
+    input.runCommand(CMsgRichEdit2::CmdFont);
+    fonts = input.findChildren<FontChooser*>(u"fontChooser"_s).last();
+    fonts->accept();
+    QCOMPARE(RichTextBridge::richFormat(formatAt(*input.document(), u"two"_s)).face,
+             RichFormat::DefaultFace);
 }
 
 void TestChatWindow::clearScreenClearsTheHistory()

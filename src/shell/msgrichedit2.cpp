@@ -9,21 +9,26 @@
 #include <QColorDialog>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QFontDialog>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -45,6 +50,75 @@ bool isStruckOut(const QTextCharFormat& f)
 }
 
 } // namespace
+
+FontChooser::FontChooser(const QTextCharFormat& current, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Font"));
+    setObjectName(QStringLiteral("fontChooser"));
+    m_fonts = new QFontDialog(current.font(), this);
+    m_fonts->setWindowFlags(Qt::Widget);
+    m_fonts->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
+    // A face this system lacks shows as its stand-in; left alone, it stays.
+    const QStringList faces = current.fontFamilies().toStringList();
+    m_face = faces.isEmpty() ? QString() : faces.first();
+    m_shownFamily = m_fonts->currentFont().family();
+    const QBrush brush = current.foreground();
+    m_color = brush.style() == Qt::NoBrush ? QColor(Qt::black) : brush.color();
+    m_colorButton = new QPushButton(QStringLiteral("&Color..."), this);
+    showColor();
+    connect(m_colorButton, &QPushButton::clicked, this, [this] {
+        auto* colors = new QColorDialog(m_color, this);
+        colors->setAttribute(Qt::WA_DeleteOnClose);
+        connect(colors, &QColorDialog::colorSelected, this, [this](const QColor& c) {
+            m_color = c;
+            showColor();
+        });
+        colors->open();
+    });
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* lower = new QHBoxLayout;
+    lower->addWidget(m_colorButton);
+    lower->addStretch(1);
+    lower->addWidget(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_fonts);
+    layout->addLayout(lower);
+}
+
+void FontChooser::setColor(const QColor& color)
+{
+    m_color = color;
+    showColor();
+}
+
+void FontChooser::setChosenFont(const QFont& font)
+{
+    m_fonts->setCurrentFont(font);
+}
+
+void FontChooser::showColor()
+{
+    QPixmap swatch(16, 16);
+    swatch.fill(m_color);
+    m_colorButton->setIcon(QIcon(swatch));
+}
+
+QTextCharFormat FontChooser::chosenFormat() const
+{
+    const QFont font = m_fonts->currentFont();
+    QTextCharFormat f;
+    const bool faceKept = font.family() == m_shownFamily && !m_face.isEmpty();
+    f.setFontFamilies(QStringList{faceKept ? m_face : font.family()});
+    f.setFontPointSize(font.pointSizeF() > 0 ? font.pointSizeF() : 10);
+    f.setFontWeight(font.bold() ? QFont::Bold : QFont::Normal);
+    f.setFontItalic(font.italic());
+    f.setFontUnderline(font.underline());
+    f.setFontStrikeOut(font.strikeOut());
+    f.setForeground(m_color);
+    return f;
+}
 
 QStringList LocalDropPaths(const QMimeData* data)
 {
@@ -358,10 +432,15 @@ QMenu* CMsgRichEdit2::createContextMenu(QWidget* parent)
 
 void CMsgRichEdit2::applyToSelection(const QTextCharFormat& format)
 {
-    QTextCursor cursor = textCursor();
+    applyTo(textCursor(), format);
+}
+
+void CMsgRichEdit2::applyTo(QTextCursor cursor, const QTextCharFormat& format)
+{
     if (cursor.hasSelection())
         cursor.mergeCharFormat(format);
-    mergeCurrentCharFormat(format);
+    else
+        mergeCurrentCharFormat(format);
 }
 
 void CMsgRichEdit2::runCommand(int command)
@@ -419,29 +498,27 @@ void CMsgRichEdit2::chooseColor()
 {
     const QBrush current = currentCharFormat().foreground();
     const QColor initial = current.style() == Qt::NoBrush ? QColor(Qt::black) : current.color();
-    const QColor chosen = QColorDialog::getColor(initial, this, QStringLiteral("Color"));
-    if (!chosen.isValid())
-        return;
-    QTextCharFormat f;
-    f.setForeground(chosen);
-    applyToSelection(f);
+    // The choice applies to the selection the menu was opened on.
+    const QTextCursor selection = textCursor();
+    auto* dialog = new QColorDialog(initial, this);
+    dialog->setObjectName(QStringLiteral("colorChooser"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QColorDialog::colorSelected, this, [this, selection](const QColor& chosen) {
+        QTextCharFormat f;
+        f.setForeground(chosen);
+        applyTo(selection, f);
+    });
+    dialog->open();
 }
 
 void CMsgRichEdit2::chooseFont()
 {
-    bool ok = false;
-    const QFont chosen =
-        QFontDialog::getFont(&ok, currentCharFormat().font(), this, QStringLiteral("Font"));
-    if (!ok)
-        return;
-    QTextCharFormat f;
-    f.setFontFamilies(QStringList{chosen.family()});
-    f.setFontPointSize(chosen.pointSizeF() > 0 ? chosen.pointSizeF() : 10);
-    f.setFontWeight(chosen.bold() ? QFont::Bold : QFont::Normal);
-    f.setFontItalic(chosen.italic());
-    f.setFontUnderline(chosen.underline());
-    f.setFontStrikeOut(chosen.strikeOut());
-    applyToSelection(f);
+    const QTextCursor selection = textCursor();
+    auto* dialog = new FontChooser(currentCharFormat(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this,
+            [this, selection, dialog] { applyTo(selection, dialog->chosenFormat()); });
+    dialog->open();
 }
 
 void CMsgRichEdit2::contextMenuEvent(QContextMenuEvent* event)

@@ -5,10 +5,16 @@
 #include "messenger/typingdetector.h"
 
 #include <QByteArray>
+#include <QColor>
+#include <QDialog>
 #include <QStringList>
+#include <QTextCharFormat>
+#include <QTextCursor>
 #include <QTextEdit>
 
+class QFontDialog;
 class QMenu;
+class QPushButton;
 
 // The chat rich-text control: a history pane (read-only, links open with the
 // desktop's handler, never reports typing) or a message input (1,000
@@ -116,6 +122,7 @@ private:
     bool answerDrag(QDropEvent* event);
     bool selectionHas(bool (*test)(const QTextCharFormat&)) const;
     void applyToSelection(const QTextCharFormat& format);
+    void applyTo(QTextCursor cursor, const QTextCharFormat& format);
     void chooseColor();
     void chooseFont();
 
@@ -127,6 +134,27 @@ private:
     bool m_isHistory = false;
     bool m_limited = false;
     bool m_trimming = false;
+};
+
+// The "Set Font" chooser: face, size, effects and colour, started from the
+// selection's format.
+class FontChooser : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit FontChooser(const QTextCharFormat& current, QWidget* parent = nullptr);
+    QTextCharFormat chosenFormat() const;
+    void setChosenFont(const QFont& font);
+    void setColor(const QColor& color);
+
+private:
+    void showColor();
+
+    QFontDialog* m_fonts = nullptr;
+    QPushButton* m_colorButton = nullptr;
+    QColor m_color;
+    QString m_face;
+    QString m_shownFamily;
 };
 
 // Local paths of the files and folders a drag carries; empty when it carries
