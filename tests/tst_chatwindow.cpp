@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QColorDialog>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
@@ -86,6 +87,15 @@ Contact bob()
 } // namespace
 
 Q_DECLARE_METATYPE(Span)
+
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
 
 class TestChatWindow : public QObject
 {
@@ -303,6 +313,24 @@ void TestChatWindow::webAddressesBecomeLinks()
     QCOMPARE(hrefs, (QStringList{u"https://example.org/a?b=1"_s, u"www.example.com"_s}));
     QCOMPARE(pane.document()->toPlainText(),
              u"see https://example.org/a?b=1, or www.example.com. done\n"_s);
+
+    // A left click on a link hands it to the desktop's handler for its scheme.
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(u"http"_s, &recorder, "open");
+    QDesktopServices::setUrlHandler(u"https"_s, &recorder, "open");
+    pane.resize(500, 200);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    for (const QString& text : {u"example.org"_s, u"www.example"_s, u"done"_s}) {
+        QTextCursor at = pane.document()->find(text);
+        at.setPosition(at.selectionStart() + 2);
+        QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, pane.cursorRect(at).center());
+    }
+    QDesktopServices::unsetUrlHandler(u"http"_s);
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+    QCOMPARE(recorder.opened, (QList<QUrl>{QUrl(u"https://example.org/a?b=1"_s),
+                                           QUrl(u"http://www.example.com"_s)}));
+    QVERIFY(pane.hasFocus());
 }
 
 void TestChatWindow::formattedRoundTrip_data()
