@@ -148,6 +148,24 @@ void TestChatWindow::paneLines_data()
     QTest::addColumn<bool>("paneHasText");
     QTest::addColumn<QString>("text");
     QTest::addColumn<Spans>("spans");
+    // The documents that reach the pane, byte for byte, after "earlier".
+    QTest::addColumn<QByteArrayList>("pieces");
+
+    const QByteArray stamp = Stamp.toLatin1();
+    const QByteArray ownHead =
+        R"({\rtf1\ansi\ansicpg1252\deff0\deflang1033{\fonttbl{\f0\fnil\fcharset0 Verdana;})"
+        R"({\f1\froman\fprq2\fcharset2 Webdings;}}{\colortbl ;\red70\green171\blue70;)"
+        R"(\red0\green0\blue0;}\viewkind4\uc1\pard\cf1\b\f0\fs20)";
+    const QByteArray peerHead =
+        R"({\rtf1\ansi\ansicpg1252\deff0\deflang1033{\fonttbl{\f0\fnil\fcharset0 Verdana;}})"
+        R"({\colortbl ;\red0\green85\blue229;\red0\green0\blue0;}\viewkind4\uc1\pard\cf1)"
+        R"(\b\f0\fs20)";
+    const QByteArray queuedNotice =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033{\\fonttbl{\\f0\\fnil\\fcharset0 "
+        "Verdana;}}{\\colortbl ;\\red255\\green0\\blue0;}\\viewkind4\\uc1\\pard\\cf1\\f0"
+        "\\fs16 An Offline Message was Queued\\par\r\n}";
+    const QByteArray hello = message(u"Hello"_s);
+    const QByteArray tail = R"(:\cf2\b0\fs16  )" + stamp + R"(\par})";
 
     const int green = 0x46AB46, blue = 0x0055E5, black = 0, red = 0xFF0000;
     // The own line's arrow is a Webdings character, shown as the arrow it is.
@@ -156,22 +174,27 @@ void TestChatWindow::paneLines_data()
         << Spans{{u"Alice"_s, green, true, 10},
                  {u"Bob, Carol:"_s, green, true, 10},
                  {Stamp, black, false, 8},
-                 {u"Hello"_s, black, false, 14}};
+                 {u"Hello"_s, black, false, 14}}
+        << QByteArrayList{ownHead + R"( Alice \f1 4\f0  Bob, Carol)" + tail, hello};
     QTest::newRow("own line after another")
         << int(PaneLine::Own) << true
         << u"earlier\n\nAlice \u25B6 Bob, Carol: "_s + Stamp + u"\nHello"_s
-        << Spans{{u"Alice"_s, green, true, 10}, {u"Hello"_s, black, false, 14}};
+        << Spans{{u"Alice"_s, green, true, 10}, {u"Hello"_s, black, false, 14}}
+        << QByteArrayList{ownHead + R"(\par Alice \f1 4\f0  Bob, Carol)" + tail, hello};
     QTest::newRow("queued own line")
         << int(PaneLine::QueuedOwn) << false
         << u"Alice \u25B6 Bob: "_s + Stamp + u"\nAn Offline Message was Queued\nHello"_s
         << Spans{{u"Bob:"_s, green, true, 10},
                  {u"An Offline Message was Queued"_s, red, false, 8},
-                 {u"Hello"_s, black, false, 14}};
+                 {u"Hello"_s, black, false, 14}}
+        << QByteArrayList{ownHead + R"( Alice \f1 4\f0  Bob)" + tail, queuedNotice, hello};
     QTest::newRow("peer line") << int(PaneLine::Peer) << true
                                << u"earlier\n\nBob: "_s + Stamp + u"\nHello"_s
                                << Spans{{u"Bob:"_s, blue, true, 10},
                                         {Stamp, black, false, 8},
-                                        {u"Hello"_s, black, true, 14}};
+                                        {u"Hello"_s, black, true, 14}}
+                               << QByteArrayList{peerHead + R"(\par Bob)" + tail,
+                                                 message(u"Hello"_s, true)};
     QTest::newRow("queued peer lines")
         << int(PaneLine::QueuedPeer) << false
         << u"Bob: "_s + Stamp +
@@ -179,7 +202,9 @@ void TestChatWindow::paneLines_data()
         << Spans{{u"Bob:"_s, blue, true, 10},
                  {u"Offline Message sent at:"_s, red, false, 8},
                  {u"T1"_s, -1, false, 8},
-                 {u"again"_s, black, false, 14}};
+                 {u"again"_s, black, false, 14}}
+        << QByteArrayList{peerHead + R"( Bob)" + tail, ChatLines::QueuedPieceHeader(u"T1"_s), hello,
+                          ChatLines::QueuedPieceHeader(u"T2"_s), message(u"again"_s)};
 }
 
 void TestChatWindow::paneLines()
@@ -188,6 +213,7 @@ void TestChatWindow::paneLines()
     QFETCH(bool, paneHasText);
     QFETCH(QString, text);
     QFETCH(Spans, spans);
+    QFETCH(QByteArrayList, pieces);
 
     CMsgRichEdit2 pane;
     pane.InitHistory();
@@ -215,6 +241,17 @@ void TestChatWindow::paneLines()
     // The message document's final paragraph break leaves an open, empty line.
     QCOMPARE(pane.document()->toPlainText(), text + u"\n"_s);
     QVERIFY(checkSpans(*pane.document(), spans));
+
+    // The line is exactly these documents streamed in one after the other.
+    CMsgRichEdit2 streamed;
+    streamed.InitHistory();
+    if (paneHasText)
+        streamed.StreamInAtEnd(RtfFromPlainText(u"earlier"_s));
+    for (const QByteArray& piece : pieces)
+        streamed.StreamInAtEnd(piece);
+    QCOMPARE(streamed.history().content(), h.content());
+    QCOMPARE(RichTextBridge::fromDocument(*streamed.document()),
+             RichTextBridge::fromDocument(*pane.document()));
 }
 
 void TestChatWindow::incrementalMatchesFullRedraw()
