@@ -468,6 +468,12 @@ void TestChatWindow::inputLimit()
     input.paste();
     QCOMPARE(input.document()->toPlainText(), after);
     QVERIFY(input.textLength() <= CMsgRichEdit2::InputLimit);
+
+    // Typing goes in up to the limit and no further.
+    const int room = CMsgRichEdit2::InputLimit - input.textLength();
+    input.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&input, QString(room + 3, u'k'));
+    QCOMPARE(input.document()->toPlainText(), after + QString(room, u'k'));
 }
 
 void TestChatWindow::typingReports()
