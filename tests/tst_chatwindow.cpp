@@ -447,6 +447,8 @@ void TestChatWindow::inputLimit_data()
         << QString(1000, u'a') << 1000 << u"b"_s << QString(1000, u'a');
     QTest::newRow("a line break counts one")
         << QString(998, u'a') << 998 << u"\nbc"_s << QString(998, u'a') + u"\nb"_s;
+    QTest::newRow("CR LF and CR lines count one break each")
+        << QString(996, u'a') << 996 << u"\r\nb\rcd"_s << QString(996, u'a') + u"\nb\nc"_s;
     QTest::newRow("exactly to the limit")
         << a990 << 990 << QString(10, u'c') << a990 + QString(10, u'c');
 }
