@@ -1,0 +1,47 @@
+#include "shell/editdlg.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CEditDlg::CEditDlg(QWidget* parent)
+    : QDialog(parent), m_prompt(new QLabel(this)), m_edit(new QLineEdit(this))
+{
+    m_edit->setMaxLength(MaxText);
+    m_edit->setMinimumWidth(260);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CEditDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CEditDlg::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_prompt);
+    layout->addWidget(m_edit);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CEditDlg::setCaption(const QString& caption)
+{
+    setWindowTitle(caption.left(MaxText));
+}
+
+void CEditDlg::setPrompt(const QString& prompt)
+{
+    m_prompt->setText(prompt.left(MaxText));
+}
+
+void CEditDlg::setText(const QString& text)
+{
+    m_text = text.left(MaxText);
+    m_edit->setText(m_text);
+    m_edit->selectAll();
+}
+
+void CEditDlg::accept()
+{
+    m_text = m_edit->text().left(MaxText);
+    QDialog::accept();
+}

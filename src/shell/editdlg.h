@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+
+// The one-line input dialog: a caption, a prompt and one edit box.
+class CEditDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxText = 259;
+
+    explicit CEditDlg(QWidget* parent = nullptr);
+
+    // Fill before exec(); OK copies the edit box into text().
+    void setCaption(const QString& caption);
+    void setPrompt(const QString& prompt);
+    void setText(const QString& text);
+    QString text() const { return m_text; }
+    QLineEdit* edit() const { return m_edit; }
+
+    void accept() override;
+
+private:
+    QLabel* m_prompt;
+    QLineEdit* m_edit;
+    QString m_text;
+};
