@@ -4,6 +4,17 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+// The artwork lives in the library's resources, which a static library
+// registers by hand.
+static void initResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(shell);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
 namespace {
 
 QString statusFile(int status)
@@ -29,6 +40,7 @@ QPixmap render(const QString& file, int size)
     const auto it = cache.constFind(key);
     if (it != cache.constEnd())
         return *it;
+    initResources();
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QSvgRenderer renderer(file);

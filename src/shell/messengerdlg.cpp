@@ -232,10 +232,10 @@ void CMessengerDlg::buildMenus()
     addCommand(view, QStringLiteral("&Auto Popup Chat Dialogs"), ViewAutoPopup, true);
 
     QMenu* status = bar->addMenu(QStringLiteral("&My Status"));
-    addCommand(status, QStringLiteral("&Online"), StatusOnline);
-    addCommand(status, QStringLiteral("&Away (No Message)"), StatusAway);
-    addCommand(status, QStringLiteral("A&way (Set Message)"), StatusAwayMessage);
-    addCommand(status, QStringLiteral("O&ffline"), StatusOffline);
+    addCommand(status, QStringLiteral("&Online"), MyStatusOnline);
+    addCommand(status, QStringLiteral("&Away (No Message)"), MyStatusAway);
+    addCommand(status, QStringLiteral("A&way (Set Message)"), MyStatusAwayMessage);
+    addCommand(status, QStringLiteral("O&ffline"), MyStatusOffline);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     addCommand(help, QStringLiteral("&Help Topics"), HelpTopics);
@@ -621,16 +621,16 @@ void CMessengerDlg::runCommand(int command)
     case ViewAutoPopup:
         viewToggle(&Settings::autoPopupChat, command);
         break;
-    case StatusOnline:
+    case MyStatusOnline:
         m_controller.SetMyStatus(0);
         break;
-    case StatusAway:
+    case MyStatusAway:
         m_controller.SetMyStatus(1);
         break;
-    case StatusAwayMessage:
+    case MyStatusAwayMessage:
         m_controller.PromptAwayMessage();
         break;
-    case StatusOffline:
+    case MyStatusOffline:
         m_controller.SetMyStatus(3);
         break;
     case HelpTopics:
@@ -1103,6 +1103,10 @@ void CMessengerDlg::restorePositions(const WindowPositions& w)
         move(r.topLeft());
         resize(r.size());
     }
+    // A hidden window lays out its client area only when shown; the bars
+    // need it now.
+    if (layout())
+        layout()->setGeometry(rect());
     m_anchors.apply(m_client->size());
     if (!w.verticalDivider.isNull())
         m_vbar->moveTo(w.verticalDivider.left);

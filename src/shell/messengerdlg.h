@@ -44,10 +44,10 @@ public:
         ViewLargeIcons = 32779,
         ViewTranslucent = 32780,
         ViewAutoPopup = 32781,
-        StatusOnline = 32782,
-        StatusAway = 32783,
-        StatusAwayMessage = 32784,
-        StatusOffline = 32785,
+        MyStatusOnline = 32782,
+        MyStatusAway = 32783,
+        MyStatusAwayMessage = 32784,
+        MyStatusOffline = 32785,
         WhatIsMyIp = 32786,
         CheckUpdates = 32787,
         About = 32788,
@@ -144,6 +144,8 @@ public:
     void restorePositions(const WindowPositions& windows);
     // The window (screen) and the bars (client) into windows.
     void storePositions(WindowPositions& windows) const;
+    // Takes the controls' places as the start of later resizes (2023).
+    void captureLayout();
     // Moves a bar back from the window's left or top edge when it is too close.
     void applyBarRule();
     void setTranslucency(bool on, int value);
@@ -181,7 +183,6 @@ private:
     void buildControls();
     void buildMenus();
     QAction* addCommand(QMenu* menu, const QString& text, int command, bool checkable = false);
-    void captureLayout();
     void updateHeaderColours();
     void sendMessage();
     void sendFileTo(Contact& contact);
