@@ -16,8 +16,11 @@ void ChatHistory::StreamInAtEnd(const QByteArray& rtf)
 void ChatHistory::StreamInAtEnd(const RichText& document)
 {
     m_text.append(document);
-    if (m_text.characterCount() > MaxCharacters)
-        m_text.removeLeading(m_text.characterCount() - MaxCharacters);
+    const int before = m_text.characterCount();
+    if (before > MaxCharacters) {
+        m_text.removeLeading(before - MaxCharacters);
+        m_dropped += before - m_text.characterCount();
+    }
 }
 
 void ChatHistory::AppendOwnLine(const QString& sender, const QString& recipients,

@@ -58,7 +58,11 @@ public:
     int characterCount() const { return m_text.characterCount(); }
     bool isEmpty() const { return m_text.isEmpty(); }
     const RichText& content() const { return m_text; }
+    // Characters the limit has dropped from the front so far (a pane showing
+    // the history drops as many from its own front).
+    qint64 droppedCharacters() const { return m_dropped; }
 
 private:
     RichText m_text;
+    qint64 m_dropped = 0;
 };

@@ -25,6 +25,7 @@ struct CharState
     bool italic = false;
     bool underline = false;
     bool strikeOut = false;
+    bool hidden = false; // \v: text that is never shown
 
     friend bool operator==(const CharState&, const CharState&) = default;
 };
@@ -63,6 +64,7 @@ enum class Word {
     Underline,
     UnderlineNone,
     Strike,
+    Hidden,
     Font,
     FontSize,
     ForeColor,
@@ -121,6 +123,7 @@ const QHash<QByteArray, WordInfo>& wordTable()
         add("ulnone", Word::UnderlineNone);
         add("strike", Word::Strike);
         add("striked", Word::Strike);
+        add("v", Word::Hidden);
         add("f", Word::Font);
         add("fs", Word::FontSize);
         add("cf", Word::ForeColor);
@@ -482,6 +485,9 @@ void Parser::applyWord(const WordInfo& info, bool hasParam, int param)
     case Word::Strike:
         cs.strikeOut = on;
         break;
+    case Word::Hidden:
+        cs.hidden = on;
+        break;
     case Word::Font:
         if (!hasParam)
             break;
@@ -568,6 +574,13 @@ void Parser::character(char16_t c)
     switch (destination()) {
     case Destination::Body: {
         const CharState& cs = group().chars;
+        if (cs.hidden)
+            return;
+        if (c == QChar::ParagraphSeparator) {
+            // Written back it is a paragraph break; it is one when read, too.
+            endParagraph();
+            return;
+        }
         if (!(cs == m_run.chars)) {
             if (!m_run.text.isEmpty())
                 m_paragraph.push_back(std::move(m_run));

@@ -8,8 +8,8 @@
 // Reads the RTF that chat documents use: the font and colour tables, fonts,
 // sizes, colours, bold, italic, underline, strike-out, paragraphs, line breaks,
 // tabs, code-page bytes (\'hh) and Unicode characters (\uN with \ucN
-// fallbacks). Pictures, document information, style sheets and every
-// ignorable destination are skipped; unknown control words are ignored.
+// fallbacks). Hidden text (\v), pictures, document information, style
+// sheets and every ignorable destination are skipped; unknown control words are ignored.
 //
 // The text comes from peers, so the reader trusts nothing: group nesting is
 // bounded, tables and font names are capped, counts are clamped, and every
