@@ -104,6 +104,7 @@ void CMessengerDlg::buildControls()
     m_typingLine = new CStaticColor(m_client);
 
     m_pane->InitHistory();
+    m_pane->attachHistory(&m_controller.mainHistory());
     m_input->InitInput();
     m_send->setDefault(true);
     m_send->setAutoDefault(true);
@@ -175,10 +176,7 @@ void CMessengerDlg::buildControls()
     connect(m_input, &CMsgRichEdit2::typingChanged, this,
             [this](int flag) { m_controller.MainInputTyping(flag, selectedContacts()); });
     connect(m_input, &CMsgRichEdit2::filesDropped, this, &CMessengerDlg::dropFiles);
-    connect(m_input, &CMsgRichEdit2::functionKeyPressed, this, [this](int key) {
-        QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
-        keyPressEvent(&e);
-    });
+    connect(m_input, &CMsgRichEdit2::functionKeyPressed, this, &CMessengerDlg::functionKey);
     connect(m_pane, &CMsgRichEdit2::filesDropped, this, &CMessengerDlg::dropFiles);
     connect(m_list, &CListCtrlEx::clicked, this, &CMessengerDlg::refreshContactLine);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] {
@@ -476,6 +474,26 @@ bool CMessengerDlg::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void CMessengerDlg::functionKey(int key)
+{
+    switch (key) {
+    case Qt::Key_F1:
+        openHelp();
+        break;
+    case Qt::Key_F2:
+        runCommand(FileTransfers);
+        break;
+    case Qt::Key_F3:
+        QTimer::singleShot(0, this, [this] { runCommand(RemoteShares); });
+        break;
+    case Qt::Key_F4:
+        runCommand(BrowsingContacts);
+        break;
+    default:
+        break;
+    }
+}
+
 void CMessengerDlg::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
@@ -483,16 +501,10 @@ void CMessengerDlg::keyPressEvent(QKeyEvent* event)
         event->accept(); // never closes the window
         return;
     case Qt::Key_F1:
-        openHelp();
-        return;
     case Qt::Key_F2:
-        runCommand(FileTransfers);
-        return;
     case Qt::Key_F3:
-        QTimer::singleShot(0, this, [this] { runCommand(RemoteShares); });
-        return;
     case Qt::Key_F4:
-        runCommand(BrowsingContacts);
+        functionKey(event->key());
         return;
     default:
         QMainWindow::keyPressEvent(event);
@@ -532,7 +544,7 @@ void CMessengerDlg::showEventLine(const QString& text)
 
 void CMessengerDlg::showMainHistory()
 {
-    m_pane->showHistory(m_controller.mainHistory());
+    m_pane->refreshHistory();
 }
 
 void CMessengerDlg::applySettings()
@@ -1035,6 +1047,12 @@ void CMessengerDlg::dropFiles(const QStringList& paths)
                        QStringLiteral("One or More Dropped Files Failed"),
                        QStringLiteral("Some files or folders you dropped are eithor not valid,\n "
                                       "or are in use by another process."));
+}
+
+void CMessengerDlg::sendPaths(Contact& contact, const QStringList& paths)
+{
+    for (const QString& path : paths)
+        queueSend(contact, path);
 }
 
 void CMessengerDlg::dragEnterEvent(QDragEnterEvent* event)

@@ -136,6 +136,10 @@ public:
 
     // Files dropped on the window, in drop order.
     void dropFiles(const QStringList& paths);
+    // Sends or queues each path to one contact.
+    void sendPaths(Contact& contact, const QStringList& paths);
+    // F1 to F4, from this window or a chat window.
+    void functionKey(int key);
 
     // --- window state ---
     void setMayShow(bool on) { m_mayShow = on; }

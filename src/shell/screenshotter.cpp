@@ -11,7 +11,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLinearGradient>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -72,6 +74,20 @@ private:
         QTimer::singleShot(2500, this, &Runner::mainWindow);
     }
 
+    // The widgets' own pictures at their places in area, on a soft backdrop.
+    static QPixmap onDesktop(const QRect& area, const QList<QWidget*>& widgets)
+    {
+        QPixmap canvas(area.size());
+        QPainter p(&canvas);
+        QLinearGradient backdrop(0, 0, 0, area.height());
+        backdrop.setColorAt(0, QColor(86, 110, 140));
+        backdrop.setColorAt(1, QColor(46, 62, 88));
+        p.fillRect(canvas.rect(), backdrop);
+        for (QWidget* w : widgets)
+            p.drawPixmap(w->geometry().topLeft() - area.topLeft(), w->grab());
+        return canvas;
+    }
+
     void save(const QPixmap& pixmap, const char* name)
     {
         pixmap.save(QDir(m_folder).filePath(QString::fromLatin1(name)));
@@ -107,20 +123,17 @@ private:
 
     void trayMenu()
     {
-        QRect area = m_menu->geometry();
-        for (QMenu* sub : m_menu->findChildren<QMenu*>()) {
-            if (sub->isVisible())
-                area = area.united(sub->geometry());
-        }
-        const QList<QWidget*> tops = QApplication::topLevelWidgets();
-        for (QWidget* w : tops) {
-            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
+        // The open menus drawn over a plain desktop colour (the virtual
+        // screen behind them is black).
+        QList<QWidget*> menus;
+        QRect area;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible()) {
+                menus << m;
                 area = area.united(m->geometry());
+            }
         }
-        area.adjust(-4, -4, 4, 4);
-        save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
-                                                          area.height()),
-             "tray-menu.png");
+        save(onDesktop(area.adjusted(-24, -24, 24, 24), menus), "tray-menu.png");
         m_menu->close();
         m_menu->deleteLater();
         Contact* chat = named(m_chat);
@@ -133,11 +146,8 @@ private:
     {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* p = qobject_cast<CAniDlg*>(w); p && p->isVisible()) {
-                const QRect g = p->frameGeometry().adjusted(-40, -30, 10, 50);
-                save(QGuiApplication::primaryScreen()->grabWindow(0, g.x(), g.y(), g.width(),
-                                                                  g.height()),
-                     "popup.png");
-                save(p->grab(), "popup-face.png");
+                save(onDesktop(p->geometry().adjusted(-40, -30, 10, 50), {p}), "popup.png");
+                break;
             }
         }
         finish();

@@ -53,6 +53,7 @@ void ShellUi::attach(MessengerController& controller, TransferManager* transfers
 {
     m_controller = &controller;
     m_transfers = transfers;
+    CChatDlg::setStatusIconProvider([](int status) { return Icons::statusIcon(status); });
     m_window = new CMessengerDlg(controller);
     m_window->setTransferManager(transfers);
     connect(m_window, &CMessengerDlg::exitRequested, &controller, [this] {
@@ -129,7 +130,15 @@ void ShellUi::contactAdded(const Contact& contact)
     Contact* c = const_cast<Contact*>(&contact);
     auto* chat = new CChatDlg(*m_controller, *c);
     m_chats.insert(c, chat);
-    connect(chat, &CChatDlg::filesDropped, m_window, &CMessengerDlg::dropFiles);
+    // Files dropped on a chat window go to its contact.
+    connect(chat, &CChatDlg::filesDropped, m_window,
+            [this, c](const QStringList& paths) { m_window->sendPaths(*c, paths); });
+    connect(chat, &CChatDlg::notice, m_window,
+            [this](int, const QString& caption, const QString& text) {
+                ShowMessageBox(m_window, QMessageBox::Warning, caption, text);
+            });
+    connect(chat, &CChatDlg::functionKeyPressed, m_window,
+            [this](int key) { m_window->functionKey(key); });
     m_window->addContactRow(*c);
 }
 
