@@ -45,3 +45,15 @@ void CEditDlg::accept()
     m_text = m_edit->text().left(MaxText);
     QDialog::accept();
 }
+
+std::optional<QString> CEditDlg::ask(QWidget* parent, const QString& caption, const QString& prompt,
+                                     const QString& text)
+{
+    CEditDlg dlg(parent);
+    dlg.setCaption(caption);
+    dlg.setPrompt(prompt);
+    dlg.setText(text);
+    if (dlg.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dlg.text();
+}

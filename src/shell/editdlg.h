@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <optional>
+
 class QLabel;
 class QLineEdit;
 
@@ -23,6 +25,10 @@ public:
     QLineEdit* edit() const { return m_edit; }
 
     void accept() override;
+
+    // Runs the dialog pre-filled with text; the entry on OK, nothing on Cancel.
+    static std::optional<QString> ask(QWidget* parent, const QString& caption,
+                                      const QString& prompt, const QString& text);
 
 private:
     QLabel* m_prompt;

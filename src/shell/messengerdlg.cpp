@@ -294,6 +294,9 @@ void CMessengerDlg::updateHeaderColours()
 
 void CMessengerDlg::changeEvent(QEvent* event)
 {
+    // The geometry is remembered as the window minimises or maximises.
+    if (event->type() == QEvent::WindowStateChange && (isMinimized() || isMaximized()))
+        storePositions(m_controller.windowPositions());
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange ||
         event->type() == QEvent::ThemeChange)
         QTimer::singleShot(ThemeSettleMs, this, &CMessengerDlg::updateHeaderColours);
@@ -581,13 +584,7 @@ void CMessengerDlg::notAvailable(const QString& what)
 std::optional<QString> CMessengerDlg::prompt(const QString& caption, const QString& text,
                                              const QString& value)
 {
-    CEditDlg dlg(this);
-    dlg.setCaption(caption);
-    dlg.setPrompt(text);
-    dlg.setText(value);
-    if (dlg.exec() != QDialog::Accepted)
-        return std::nullopt;
-    return dlg.text();
+    return CEditDlg::ask(this, caption, text, value);
 }
 
 void CMessengerDlg::runCommand(int command)
@@ -1095,6 +1092,8 @@ void CMessengerDlg::closeEvent(QCloseEvent* event)
 
 void CMessengerDlg::hideToTray()
 {
+    if (isVisible())
+        storePositions(m_controller.windowPositions());
     m_tray->HideToTray();
 }
 

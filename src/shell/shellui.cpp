@@ -68,6 +68,18 @@ void ShellUi::attach(MessengerController& controller, TransferManager* transfers
     });
     connect(&controller, &MessengerController::settingsChanged, m_window,
             &CMessengerDlg::applySettings);
+    connect(&controller, &MessengerController::settingsChanged, this, &ShellUi::applyTranslucency);
+}
+
+void ShellUi::applyTranslucency()
+{
+    if (!m_controller)
+        return;
+    const Settings& s = m_controller->settings();
+    const qreal opacity =
+        Settings::on(s.translucent) ? std::clamp(s.translucency, 0, 255) / 255.0 : 1.0;
+    for (CChatDlg* chat : std::as_const(m_chats))
+        chat->setWindowOpacity(opacity);
 }
 
 CChatDlg* ShellUi::chatOf(const Contact& contact) const
@@ -139,6 +151,7 @@ void ShellUi::contactAdded(const Contact& contact)
             });
     connect(chat, &CChatDlg::functionKeyPressed, m_window,
             [this](int key) { m_window->functionKey(key); });
+    applyTranslucency();
     m_window->addContactRow(*c);
 }
 
@@ -198,7 +211,12 @@ void ShellUi::messageBox(ProfileUi::Icon icon, const QString& caption, const QSt
 
 bool ShellUi::askYesNo(const QString& caption, const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+    return askQuestion(QMessageBox::Question, caption, text);
+}
+
+bool ShellUi::askQuestion(int icon, const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Icon(icon), caption, text, QMessageBox::Yes | QMessageBox::No,
                     m_window);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return box.exec() == QMessageBox::Yes;
@@ -207,13 +225,7 @@ bool ShellUi::askYesNo(const QString& caption, const QString& text)
 std::optional<QString> ShellUi::askText(const QString& title, const QString& text,
                                         const QString& prefill)
 {
-    CEditDlg dlg(m_window);
-    dlg.setCaption(title);
-    dlg.setPrompt(text);
-    dlg.setText(prefill);
-    if (dlg.exec() != QDialog::Accepted)
-        return std::nullopt;
-    return dlg.text();
+    return CEditDlg::ask(m_window, title, text, prefill);
 }
 
 // --- windows ---
@@ -335,10 +347,7 @@ void ShellUi::showMessage(ProfileUi::Icon icon, const QString& caption, const QS
 
 bool ShellUi::askDynamicIp(const QString& caption, const QString& question)
 {
-    QMessageBox box(QMessageBox::Information, caption, question, QMessageBox::Yes | QMessageBox::No,
-                    m_window);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    return box.exec() == QMessageBox::Yes;
+    return askQuestion(QMessageBox::Information, caption, question);
 }
 
 std::optional<QString> ShellUi::askScreenName(const QString& title, const QString& prompt,

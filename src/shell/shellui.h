@@ -93,6 +93,10 @@ signals:
 
 private:
     CChatDlg* chatOf(const Contact& contact) const;
+    // A top-most Yes/No box; Yes is true.
+    bool askQuestion(int icon, const QString& caption, const QString& text);
+    // The translucency option on the main window and every chat window.
+    void applyTranslucency();
 
     MessengerController* m_controller = nullptr;
     TransferManager* m_transfers = nullptr;
