@@ -90,6 +90,8 @@ private slots:
     void splitterRange();
     void geometryRoundTripThroughWindowPos();
     void viewToggleWritesSettingsAtOnce();
+    void startHiddenUntilRestored();
+    void closeBoxAndEscapeKeepTheWindow();
 
 private:
     void addRows(const QList<Contact>& contacts);
@@ -647,6 +649,37 @@ void TestMessengerDlg::viewToggleWritesSettingsAtOnce()
     QSignalSpy exited(&controller, &MessengerController::exited);
     controller.Exit();
     QVERIFY(exited.count() == 1 || exited.wait(30000));
+}
+
+void TestMessengerDlg::startHiddenUntilRestored()
+{
+    // A "-m" start: every show is refused until the window is restored.
+    m_window->setMayShow(false);
+    m_window->show();
+    QVERIFY(!m_window->isVisible());
+    m_window->showNormal();
+    QVERIFY(!m_window->isVisible());
+    m_window->runCommand(CMessengerDlg::Restore);
+    QVERIFY(m_window->isVisible());
+    QVERIFY(m_window->mayShow());
+}
+
+void TestMessengerDlg::closeBoxAndEscapeKeepTheWindow()
+{
+    QPointer<CMessengerDlg> window(m_window);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QTest::keyClick(m_window, Qt::Key_Escape);
+    QVERIFY(m_window->isVisible());
+    // The close box hides (to the tray, or minimised without one); the
+    // window and its contents stay.
+    QVERIFY(!m_window->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(window);
+    QVERIFY(!m_window->isVisible() || m_window->isMinimized());
+    m_window->restoreFromTray();
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_window->isMinimized());
 }
 
 QTEST_MAIN(TestMessengerDlg)

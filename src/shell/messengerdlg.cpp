@@ -67,6 +67,7 @@ CMessengerDlg::CMessengerDlg(MessengerController& controller, QWidget* parent)
     buildMenus();
     buildControls();
     setMinimumSize(MinWidth, MinHeight);
+    m_tray->setOwner(this);
     m_tray->setMenuBar(menuBar());
     m_tray->setIncludeMainMenu(true);
     connect(m_tray, &CTrayIcon::restoreRequested, this, &CMessengerDlg::restoreFromTray);

@@ -23,6 +23,8 @@ public:
 
     // Adds the icon; the tip keeps its first 127 characters.
     void Create(QWidget* owner, const QIcon& icon, const QString& tip);
+    // The window hidden and restored (also before the icon is added).
+    void setOwner(QWidget* owner) { m_owner = owner; }
     void SetIcon(const QIcon& icon);
     void Remove();
     // The menu bar copied at the top of the tray menu (when includeMainMenu).
