@@ -74,7 +74,11 @@ int main(int argc, char* argv[])
     transfers.attach();
     ui.attach(controller, &transfers);
     CMessengerDlg* window = ui.mainWindow();
-    window->setMayShow(!parser.isSet(minimized));
+    // A "-m" start stays in the tray; without a tray it starts minimised,
+    // so that the user can still reach it.
+    const bool toTray = parser.isSet(minimized) && CTrayIcon::available();
+    window->setMayShow(!toTray);
+    window->trayIcon()->Create(window, Icons::programIcon(), QStringLiteral("Zephlink P2P"));
 
     QObject::connect(&controller, &MessengerController::exited, &app, [] { QApplication::quit(); });
     // The desktop session ends: the files are written at once.
@@ -85,8 +89,10 @@ int main(int argc, char* argv[])
     window->restorePositions(controller.windowPositions());
     window->applySettings();
     window->showMainHistory();
-    window->trayIcon()->Create(window, Icons::programIcon(), QStringLiteral("Zephlink P2P"));
-    window->show();
+    if (parser.isSet(minimized) && !toTray)
+        window->showMinimized();
+    else
+        window->show();
 
     Screenshotter::startIfAsked(ui, controller);
     return app.exec();
