@@ -32,50 +32,46 @@ int main(int argc, char** argv)
     Contact& b = *core.c->contactAt(0);
     b.status = StatusOnline;
 
-    auto rtf = [](const QString& text, auto&& shape) {
-        RichFormat f = RichFormat::chatDefault();
-        f.halfPoints = 20;
+    // A message of runs: each run's text and its effects ('b', 'i', 'u', 's',
+    // 'c' for colour, '/' starts a new paragraph).
+    auto message = [](const QList<std::pair<QString, QString>>& runs) {
         RichText t;
-        shape(t, f, text);
+        for (const auto& [text, effects] : runs) {
+            RichFormat f = RichFormat::chatDefault();
+            f.halfPoints = 20;
+            f.bold = effects.contains(u'b');
+            f.italic = effects.contains(u'i');
+            f.underline = effects.contains(u'u');
+            f.strikeOut = effects.contains(u's');
+            if (effects.contains(u'c'))
+                f.color = 0x1F6FD0;
+            if (effects.contains(u'/'))
+                t.breakParagraph();
+            t.appendText(text, f);
+        }
         t.breakParagraph();
         return RtfWriter::write(t);
     };
-    auto plain = [](RichText& t, RichFormat f, const QString& s) { t.appendText(s, f); };
     ChatHistory& h = core.c->history(b);
     const QDateTime start(QDate(2026, 12, 8), QTime(11, 58, 2));
     h.AppendPeerLine(u"Bob"_qs,
-                     rtf(u"Hi Alice! Did the photos from Saturday arrive?"_qs, plain), start);
+                     message({{u"Hi Alice! Did the photos from Saturday arrive?"_qs, {}}}), start);
     h.AppendOwnLine(u"Alice"_qs, u"Bob"_qs,
-                    rtf(QString(), [](RichText& t, RichFormat f, const QString&) {
-                        t.appendText(u"Yes, all "_qs, f);
-                        RichFormat b = f;
-                        b.bold = true;
-                        t.appendText(u"42"_qs, b);
-                        t.appendText(u" of them. The one at the lake is "_qs, f);
-                        RichFormat i = f;
-                        i.italic = true;
-                        i.color = 0x1F6FD0;
-                        t.appendText(u"wonderful"_qs, i);
-                        t.appendText(u"."_qs, f);
-                    }),
+                    message({{u"Yes, all "_qs, {}},
+                             {u"42"_qs, u"b"_qs},
+                             {u" of them. The one at the lake is "_qs, {}},
+                             {u"wonderful"_qs, u"ic"_qs},
+                             {u"."_qs, {}}}),
                     start.addSecs(41));
     h.AppendPeerLine(u"Bob"_qs,
-                     rtf(QString(), [](RichText& t, RichFormat f, const QString&) {
-                         t.appendText(u"Great \u2014 the rest is on "_qs, f);
-                         t.appendText(u"https://example.org/album"_qs, f);
-                         t.breakParagraph();
-                         RichFormat u = f;
-                         u.underline = true;
-                         t.appendText(u"Sunday"_qs, u);
-                         t.appendText(u" works for me, "_qs, f);
-                         RichFormat s = f;
-                         s.strikeOut = true;
-                         t.appendText(u"10:00"_qs, s);
-                         t.appendText(u" 11:00."_qs, f);
-                     }),
+                     message({{u"Great \u2014 the rest is on https://example.org/album"_qs, {}},
+                              {u"Sunday"_qs, u"u/"_qs},
+                              {u" works for me, "_qs, {}},
+                              {u"10:00"_qs, u"s"_qs},
+                              {u" 11:00."_qs, {}}}),
                      start.addSecs(95));
     h.AppendQueuedOwnLine(u"Alice"_qs, u"Bob"_qs,
-                          rtf(u"See you there! I'll bring the map."_qs, plain),
+                          message({{u"See you there! I'll bring the map."_qs, {}}}),
                           start.addSecs(160));
 
     CChatDlg dlg(*core.c, b);
@@ -85,12 +81,11 @@ int main(int argc, char** argv)
     dlg.showLine();
     dlg.setStatusText(u" Bob is typing a message"_qs);
     dlg.input()->insertPlainText(u"Perfect, and bring "_qs);
-    dlg.input()->textCursor().insertText(u"sandwiches"_qs,
-                                         [&] {
-                                             QTextCharFormat f = dlg.input()->currentCharFormat();
-                                             f.setFontWeight(QFont::Bold);
-                                             return f;
-                                         }());
+    dlg.input()->textCursor().insertText(u"sandwiches"_qs, [&] {
+        QTextCharFormat f = dlg.input()->currentCharFormat();
+        f.setFontWeight(QFont::Bold);
+        return f;
+    }());
     QTimer::singleShot(300, &app, [&] {
         dlg.grab().save(QString::fromLocal8Bit(argv[1]));
         app.quit();

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QColorDialog>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
@@ -87,6 +88,15 @@ Contact bob()
 
 Q_DECLARE_METATYPE(Span)
 
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
 class TestChatWindow : public QObject
 {
     Q_OBJECT
@@ -138,6 +148,24 @@ void TestChatWindow::paneLines_data()
     QTest::addColumn<bool>("paneHasText");
     QTest::addColumn<QString>("text");
     QTest::addColumn<Spans>("spans");
+    // The documents that reach the pane, byte for byte, after "earlier".
+    QTest::addColumn<QByteArrayList>("pieces");
+
+    const QByteArray stamp = Stamp.toLatin1();
+    const QByteArray ownHead =
+        R"({\rtf1\ansi\ansicpg1252\deff0\deflang1033{\fonttbl{\f0\fnil\fcharset0 Verdana;})"
+        R"({\f1\froman\fprq2\fcharset2 Webdings;}}{\colortbl ;\red70\green171\blue70;)"
+        R"(\red0\green0\blue0;}\viewkind4\uc1\pard\cf1\b\f0\fs20)";
+    const QByteArray peerHead =
+        R"({\rtf1\ansi\ansicpg1252\deff0\deflang1033{\fonttbl{\f0\fnil\fcharset0 Verdana;}})"
+        R"({\colortbl ;\red0\green85\blue229;\red0\green0\blue0;}\viewkind4\uc1\pard\cf1)"
+        R"(\b\f0\fs20)";
+    const QByteArray queuedNotice =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033{\\fonttbl{\\f0\\fnil\\fcharset0 "
+        "Verdana;}}{\\colortbl ;\\red255\\green0\\blue0;}\\viewkind4\\uc1\\pard\\cf1\\f0"
+        "\\fs16 An Offline Message was Queued\\par\r\n}";
+    const QByteArray hello = message(u"Hello"_s);
+    const QByteArray tail = R"(:\cf2\b0\fs16  )" + stamp + R"(\par})";
 
     const int green = 0x46AB46, blue = 0x0055E5, black = 0, red = 0xFF0000;
     // The own line's arrow is a Webdings character, shown as the arrow it is.
@@ -146,22 +174,27 @@ void TestChatWindow::paneLines_data()
         << Spans{{u"Alice"_s, green, true, 10},
                  {u"Bob, Carol:"_s, green, true, 10},
                  {Stamp, black, false, 8},
-                 {u"Hello"_s, black, false, 14}};
+                 {u"Hello"_s, black, false, 14}}
+        << QByteArrayList{ownHead + R"( Alice \f1 4\f0  Bob, Carol)" + tail, hello};
     QTest::newRow("own line after another")
         << int(PaneLine::Own) << true
         << u"earlier\n\nAlice \u25B6 Bob, Carol: "_s + Stamp + u"\nHello"_s
-        << Spans{{u"Alice"_s, green, true, 10}, {u"Hello"_s, black, false, 14}};
+        << Spans{{u"Alice"_s, green, true, 10}, {u"Hello"_s, black, false, 14}}
+        << QByteArrayList{ownHead + R"(\par Alice \f1 4\f0  Bob, Carol)" + tail, hello};
     QTest::newRow("queued own line")
         << int(PaneLine::QueuedOwn) << false
         << u"Alice \u25B6 Bob: "_s + Stamp + u"\nAn Offline Message was Queued\nHello"_s
         << Spans{{u"Bob:"_s, green, true, 10},
                  {u"An Offline Message was Queued"_s, red, false, 8},
-                 {u"Hello"_s, black, false, 14}};
+                 {u"Hello"_s, black, false, 14}}
+        << QByteArrayList{ownHead + R"( Alice \f1 4\f0  Bob)" + tail, queuedNotice, hello};
     QTest::newRow("peer line") << int(PaneLine::Peer) << true
                                << u"earlier\n\nBob: "_s + Stamp + u"\nHello"_s
                                << Spans{{u"Bob:"_s, blue, true, 10},
                                         {Stamp, black, false, 8},
-                                        {u"Hello"_s, black, true, 14}};
+                                        {u"Hello"_s, black, true, 14}}
+                               << QByteArrayList{peerHead + R"(\par Bob)" + tail,
+                                                 message(u"Hello"_s, true)};
     QTest::newRow("queued peer lines")
         << int(PaneLine::QueuedPeer) << false
         << u"Bob: "_s + Stamp +
@@ -169,7 +202,9 @@ void TestChatWindow::paneLines_data()
         << Spans{{u"Bob:"_s, blue, true, 10},
                  {u"Offline Message sent at:"_s, red, false, 8},
                  {u"T1"_s, -1, false, 8},
-                 {u"again"_s, black, false, 14}};
+                 {u"again"_s, black, false, 14}}
+        << QByteArrayList{peerHead + R"( Bob)" + tail, ChatLines::QueuedPieceHeader(u"T1"_s), hello,
+                          ChatLines::QueuedPieceHeader(u"T2"_s), message(u"again"_s)};
 }
 
 void TestChatWindow::paneLines()
@@ -178,6 +213,7 @@ void TestChatWindow::paneLines()
     QFETCH(bool, paneHasText);
     QFETCH(QString, text);
     QFETCH(Spans, spans);
+    QFETCH(QByteArrayList, pieces);
 
     CMsgRichEdit2 pane;
     pane.InitHistory();
@@ -205,6 +241,17 @@ void TestChatWindow::paneLines()
     // The message document's final paragraph break leaves an open, empty line.
     QCOMPARE(pane.document()->toPlainText(), text + u"\n"_s);
     QVERIFY(checkSpans(*pane.document(), spans));
+
+    // The line is exactly these documents streamed in one after the other.
+    CMsgRichEdit2 streamed;
+    streamed.InitHistory();
+    if (paneHasText)
+        streamed.StreamInAtEnd(RtfFromPlainText(u"earlier"_s));
+    for (const QByteArray& piece : pieces)
+        streamed.StreamInAtEnd(piece);
+    QCOMPARE(streamed.history().content(), h.content());
+    QCOMPARE(RichTextBridge::fromDocument(*streamed.document()),
+             RichTextBridge::fromDocument(*pane.document()));
 }
 
 void TestChatWindow::incrementalMatchesFullRedraw()
@@ -303,6 +350,24 @@ void TestChatWindow::webAddressesBecomeLinks()
     QCOMPARE(hrefs, (QStringList{u"https://example.org/a?b=1"_s, u"www.example.com"_s}));
     QCOMPARE(pane.document()->toPlainText(),
              u"see https://example.org/a?b=1, or www.example.com. done\n"_s);
+
+    // A left click on a link hands it to the desktop's handler for its scheme.
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(u"http"_s, &recorder, "open");
+    QDesktopServices::setUrlHandler(u"https"_s, &recorder, "open");
+    pane.resize(500, 200);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    for (const QString& text : {u"example.org"_s, u"www.example"_s, u"done"_s}) {
+        QTextCursor at = pane.document()->find(text);
+        at.setPosition(at.selectionStart() + 2);
+        QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, pane.cursorRect(at).center());
+    }
+    QDesktopServices::unsetUrlHandler(u"http"_s);
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+    QCOMPARE(recorder.opened, (QList<QUrl>{QUrl(u"https://example.org/a?b=1"_s),
+                                           QUrl(u"http://www.example.com"_s)}));
+    QVERIFY(pane.hasFocus());
 }
 
 void TestChatWindow::formattedRoundTrip_data()
@@ -382,6 +447,8 @@ void TestChatWindow::inputLimit_data()
         << QString(1000, u'a') << 1000 << u"b"_s << QString(1000, u'a');
     QTest::newRow("a line break counts one")
         << QString(998, u'a') << 998 << u"\nbc"_s << QString(998, u'a') + u"\nb"_s;
+    QTest::newRow("CR LF and CR lines count one break each")
+        << QString(996, u'a') << 996 << u"\r\nb\rcd"_s << QString(996, u'a') + u"\nb\nc"_s;
     QTest::newRow("exactly to the limit")
         << a990 << 990 << QString(10, u'c') << a990 + QString(10, u'c');
 }
@@ -403,6 +470,12 @@ void TestChatWindow::inputLimit()
     input.paste();
     QCOMPARE(input.document()->toPlainText(), after);
     QVERIFY(input.textLength() <= CMsgRichEdit2::InputLimit);
+
+    // Typing goes in up to the limit and no further.
+    const int room = CMsgRichEdit2::InputLimit - input.textLength();
+    input.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&input, QString(room + 3, u'k'));
+    QCOMPARE(input.document()->toPlainText(), after + QString(room, u'k'));
 }
 
 void TestChatWindow::typingReports()

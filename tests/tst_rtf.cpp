@@ -198,6 +198,13 @@ void TestRtf::readPlainText_data()
     QTest::newRow("not rtf reads as text")
         << QByteArray("plain\r\ntext \xc3\xa9{}") << u"plain\ntext é{}"_s;
     QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("hidden run") << QByteArray("{\\rtf1 a\\v b\\v0 c}") << u"ac"_s;
+    QTest::newRow("hidden ends with its group") << QByteArray("{\\rtf1 a{\\v b}c}") << u"ac"_s;
+    QTest::newRow("plain ends hidden") << QByteArray("{\\rtf1 a\\v b\\plain c}") << u"ac"_s;
+    QTest::newRow("hidden paragraph keeps its break")
+        << QByteArray("{\\rtf1 a\\v b\\par\\v0 c}") << u"a\nc"_s;
+    QTest::newRow("hidden Unicode and bytes")
+        << QByteArray("{\\rtf1 a{\\v \\u945? \\'e9}b}") << u"ab"_s;
 }
 
 void TestRtf::readPlainText()

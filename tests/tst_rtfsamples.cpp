@@ -68,8 +68,6 @@ private slots:
     void samples();
     void truncated_data();
     void truncated();
-    void hiddenText_data();
-    void hiddenText();
     void separators_data();
     void separators();
 };
@@ -164,27 +162,6 @@ void TestRtfSamples::truncated()
             }
         }
     }
-}
-
-void TestRtfSamples::hiddenText_data()
-{
-    QTest::addColumn<QByteArray>("rtf");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("hidden run") << QByteArray("{\\rtf1 a\\v b\\v0 c}") << u"ac"_s;
-    QTest::newRow("hidden ends with its group") << QByteArray("{\\rtf1 a{\\v b}c}") << u"ac"_s;
-    QTest::newRow("plain ends it") << QByteArray("{\\rtf1 a\\v b\\plain c}") << u"ac"_s;
-    QTest::newRow("hidden paragraph keeps its break")
-        << QByteArray("{\\rtf1 a\\v b\\par\\v0 c}") << u"a\nc"_s;
-    QTest::newRow("hidden Unicode and bytes")
-        << QByteArray("{\\rtf1 a{\\v \\u945? \\'e9}b}") << u"ab"_s;
-}
-
-void TestRtfSamples::hiddenText()
-{
-    QFETCH(QByteArray, rtf);
-    QFETCH(QString, text);
-    QCOMPARE(RtfToPlainText(rtf), text);
 }
 
 void TestRtfSamples::separators_data()

@@ -30,6 +30,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 bool isBold(const QTextCharFormat& f)
@@ -618,8 +620,11 @@ void CMsgRichEdit2::insertFromMimeData(const QMimeData* source)
         return;
     }
     if (source->hasText()) {
+        // Text from other systems may end its lines with CR LF or CR alone.
+        QString text = source->text();
+        text.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
         QTextCursor cursor = textCursor();
-        cursor.insertText(source->text(), currentCharFormat());
+        cursor.insertText(text, currentCharFormat());
         setTextCursor(cursor);
         return;
     }
