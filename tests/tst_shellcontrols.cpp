@@ -11,6 +11,8 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // The program's own list, progress, coloured-text and input controls.
@@ -45,6 +47,7 @@ private slots:
     void editDialogKeepsAtMost259Characters();
     void selectedPathJoinsFolderAndName_data();
     void selectedPathJoinsFolderAndName();
+    void selectReportsAFolderInsteadOfOpeningIt();
 
 private:
     struct Box
@@ -359,6 +362,27 @@ void TestShellControls::selectedPathJoinsFolderAndName()
     QFETCH(QString, name);
     QFETCH(QString, path);
     QCOMPARE(CFileDialogEx::joinPath(folder, name), path);
+}
+
+void TestShellControls::selectReportsAFolderInsteadOfOpeningIt()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("photos")));
+    CFileDialogEx dlg(nullptr, QStringLiteral("Select a File or Folder to Send"));
+    dlg.setDirectory(dir.path());
+    dlg.show();
+    auto* name = dlg.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(name);
+    name->setText(QStringLiteral("photos"));
+    dlg.accept();
+    QCOMPARE(dlg.result(), int(CFileDialogEx::Chosen));
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.SelectedPath(), QDir(dir.path()).filePath(QStringLiteral("photos")));
+    // The dialog's own accept button reads "&Select".
+    bool found = false;
+    for (QPushButton* b : dlg.findChildren<QPushButton*>())
+        found = found || b->text() == QLatin1String("&Select");
+    QVERIFY(found);
 }
 
 QTEST_MAIN(TestShellControls)

@@ -26,6 +26,20 @@ CFileDialogEx::CFileDialogEx(QWidget* parent, const QString& title, bool open,
         if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
             edit->setText(QFileInfo(path).fileName().left(259));
     });
+    if (open) {
+        // The dialog relabels its button "&Open" for a folder; here it selects.
+        const auto keepLabel = [this] {
+            if (auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))) {
+                if (QPushButton* ok = box->button(QDialogButtonBox::Open))
+                    ok->setText(QStringLiteral("&Select"));
+            }
+        };
+        if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            connect(edit, &QLineEdit::textChanged, this, keepLabel);
+        connect(this, &QFileDialog::currentChanged, this, keepLabel);
+        connect(this, &QFileDialog::directoryEntered, this, keepLabel);
+        keepLabel();
+    }
 }
 
 int CFileDialogEx::Run()
