@@ -79,6 +79,8 @@ private slots:
     void prompts();
     void contextMenu_data();
     void contextMenu();
+    void autosavePath_data();
+    void autosavePath();
     void drops_data();
     void drops();
     void properties();
@@ -440,6 +442,64 @@ void TestMessengerDlg::contextMenu()
     QVERIFY(sub);
     QCOMPARE(sub->title(), QStringLiteral("Advanced"));
     QCOMPARE(menuTexts(sub), advanced);
+}
+
+void TestMessengerDlg::autosavePath_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("stored");  // the template afterwards
+    QTest::addColumn<QString>("created"); // folder below the autosave folder; empty: none
+    QTest::addColumn<QString>("caption"); // of the warning; empty: none
+
+    QTest::newRow("empty entry: the default template") << ""
+                                                       << "%autosavedir%\\%contactname%"
+                                                       << "bob"
+                                                       << "";
+    QTest::newRow("template with subfolders") << "%autosavedir%\\in\\%contactname%"
+                                              << "%autosavedir%\\in\\%contactname%"
+                                              << "in/bob"
+                                              << "";
+    QTest::newRow("below a file: refused") << "%autosavedir%\\afile\\x"
+                                           << "%autosavedir%\\%contactname%"
+                                           << ""
+                                           << "Invalid Path";
+}
+
+void TestMessengerDlg::autosavePath()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, stored);
+    QFETCH(QString, created);
+    QFETCH(QString, caption);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("afile")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    Settings s = m_controller->settings();
+    s.autosaveDir = dir.path().toUtf8();
+    s.autosaveSubfolders = 1;
+    m_controller->ApplyOptions(s, m_controller->myIdentity());
+    addRows({makeContact("bob", 0)});
+    Contact& c = m_contacts.back();
+
+    // Nothing received yet: no download folder.
+    m_window->runContactCommand(CMessengerDlg::OpenDownloadFolder, c);
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes.takeFirst().caption, QStringLiteral("Folder not found"));
+
+    answerNextPrompt(entry);
+    m_window->runContactCommand(CMessengerDlg::EditAutosavePath, c);
+    QCOMPARE(c.autosavePath.text(), stored);
+    if (!created.isEmpty())
+        QVERIFY(QFileInfo(dir.filePath(created)).isDir());
+    if (caption.isEmpty()) {
+        QVERIFY(m_boxes.isEmpty());
+    } else {
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].caption, caption);
+        QCOMPARE(m_boxes[0].text,
+                 QStringLiteral("The autosave path you entered could not be created.\nMake sure "
+                                "path is of valid syntax, location, and length."));
+    }
 }
 
 void TestMessengerDlg::drops_data()

@@ -588,6 +588,17 @@ std::optional<QString> CMessengerDlg::prompt(const QString& caption, const QStri
     return CEditDlg::ask(this, caption, text, value);
 }
 
+std::optional<QString> CMessengerDlg::promptFor(Contact& c, const QString& caption,
+                                                const QString& text, const QString& value)
+{
+    const bool listed = m_controller.rowOf(&c) >= 0;
+    auto entry = prompt(caption, text, value);
+    // The contact may have left the list while the prompt was open.
+    if (listed && m_controller.rowOf(&c) < 0)
+        return std::nullopt;
+    return entry;
+}
+
 void CMessengerDlg::runCommand(int command)
 {
     switch (command) {
@@ -813,10 +824,10 @@ void CMessengerDlg::runContactCommand(int command, Contact& c)
         break;
     }
     case EditIp: {
-        const auto v = prompt(QStringLiteral("Edit IP"),
-                              QStringLiteral("Enter a new IP address or DNS\nfor this contact. "
-                                             "(DNS will resolve)"),
-                              c.ip.text());
+        const auto v = promptFor(c, QStringLiteral("Edit IP"),
+                                 QStringLiteral("Enter a new IP address or DNS\nfor this contact. "
+                                                "(DNS will resolve)"),
+                                 c.ip.text());
         if (v && !v->isEmpty()) {
             c.ip.setText(*v);
             m_controller.ContactEdited(c);
@@ -826,9 +837,9 @@ void CMessengerDlg::runContactCommand(int command, Contact& c)
         break;
     }
     case EditPort: {
-        const auto v = prompt(QStringLiteral("Edit Port"),
-                              QStringLiteral("Enter the new Port,\nvalid range is 1-65535"),
-                              QString::number(c.port));
+        const auto v = promptFor(c, QStringLiteral("Edit Port"),
+                                 QStringLiteral("Enter the new Port,\nvalid range is 1-65535"),
+                                 QString::number(c.port));
         if (!v)
             break;
         if (const auto port = ContactText::portEntry(*v)) {
@@ -841,10 +852,10 @@ void CMessengerDlg::runContactCommand(int command, Contact& c)
         break;
     }
     case EditKey: {
-        const auto v = prompt(QStringLiteral("Edit Encryption Key"),
-                              QStringLiteral("Enter the new encryption key\nfor connecting to "
-                                             "this contact."),
-                              c.key.text());
+        const auto v = promptFor(c, QStringLiteral("Edit Encryption Key"),
+                                 QStringLiteral("Enter the new encryption key\nfor connecting to "
+                                                "this contact."),
+                                 c.key.text());
         if (!v)
             break;
         if (ContactText::keyEntryValid(*v)) {
@@ -857,10 +868,10 @@ void CMessengerDlg::runContactCommand(int command, Contact& c)
         break;
     }
     case EditAlias: {
-        const auto v = prompt(QStringLiteral("Edit Alias Name"),
-                              QStringLiteral("Select an alias screen name\nfor identifying this "
-                                             "contact."),
-                              c.alias.text());
+        const auto v = promptFor(c, QStringLiteral("Edit Alias Name"),
+                                 QStringLiteral("Select an alias screen name\nfor identifying this "
+                                                "contact."),
+                                 c.alias.text());
         if (v) {
             m_controller.SetAlias(c, *v);
             relabel();
@@ -884,9 +895,9 @@ void CMessengerDlg::runContactCommand(int command, Contact& c)
 
 void CMessengerDlg::editAutosavePath(Contact& c)
 {
-    const auto v = prompt(QStringLiteral("Edit AutoSave Path"),
-                          QStringLiteral("Enter a custom AutoSave directory\nfor this contact."),
-                          c.autosavePath.text());
+    const auto v = promptFor(c, QStringLiteral("Edit AutoSave Path"),
+                             QStringLiteral("Enter a custom AutoSave directory\nfor this contact."),
+                             c.autosavePath.text());
     if (!v)
         return;
     const QString entry = v->isEmpty() ? QString::fromLatin1(DefaultAutosavePath) : v->left(259);
@@ -1005,8 +1016,9 @@ bool CMessengerDlg::queueSend(Contact& contact, const QString& path)
 
 void CMessengerDlg::sendFileTo(Contact& contact)
 {
+    const bool listed = m_controller.rowOf(&contact) >= 0;
     CFileDialogEx dlg(this, QStringLiteral("Select a File or Folder to Send"));
-    if (dlg.Run() != CFileDialogEx::Chosen)
+    if (dlg.Run() != CFileDialogEx::Chosen || (listed && m_controller.rowOf(&contact) < 0))
         return;
     const QString path = dlg.SelectedPath();
     if (path.isEmpty() || !readable(path)) {

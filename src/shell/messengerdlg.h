@@ -194,6 +194,9 @@ private:
     void showContextMenuAt(QTreeWidgetItem* row);
     std::optional<QString> prompt(const QString& caption, const QString& text,
                                   const QString& value);
+    // A prompt about a contact; nothing when the contact left the list meanwhile.
+    std::optional<QString> promptFor(Contact& contact, const QString& caption, const QString& text,
+                                     const QString& value);
     void editAutosavePath(Contact& contact);
     void openDownloadFolder(Contact& contact);
     void showProperties(Contact& contact);
