@@ -16,6 +16,7 @@
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -90,6 +91,8 @@ private slots:
     void barsKeepTwoHundredPixels();
     void splitterRange_data();
     void splitterRange();
+    void dragMovesTheBarAndItsNeighbours_data();
+    void dragMovesTheBarAndItsNeighbours();
     void geometryRoundTripThroughWindowPos();
     void viewToggleWritesSettingsAtOnce();
     void startHiddenUntilRestored();
@@ -632,6 +635,58 @@ void TestMessengerDlg::splitterRange()
     if (before != 10 || after != 10)
         bar->setMargins(before, after);
     QCOMPARE(bar->allowedRange(), qMakePair(low, high));
+}
+
+void TestMessengerDlg::dragMovesTheBarAndItsNeighbours_data()
+{
+    QTest::addColumn<int>("by");      // mouse movement
+    QTest::addColumn<bool>("escape"); // Escape before the release
+    QTest::addColumn<int>("barLeft"); // afterwards
+
+    QTest::newRow("to the right") << 60 << false << 360;
+    QTest::newRow("stops at the right margin") << 400 << false << 486;
+    QTest::newRow("stops at the left margin") << -290 << false << 210;
+    QTest::newRow("Escape cancels") << 60 << true << 300;
+}
+
+void TestMessengerDlg::dragMovesTheBarAndItsNeighbours()
+{
+    QFETCH(int, by);
+    QFETCH(bool, escape);
+    QFETCH(int, barLeft);
+    QWidget parent;
+    parent.resize(600, 400);
+    auto* left = new QWidget(&parent);
+    left->setGeometry(10, 10, 289, 380);
+    auto* right = new QWidget(&parent);
+    right->setGeometry(305, 10, 285, 380);
+    auto* bar = new CVertSplitter(&parent);
+    bar->setGeometry(300, 10, 4, 380);
+    bar->setSides({left}, {right});
+    bar->setMargins(200, 100);
+    QSignalSpy moved(bar, &CSplitterBar::moved);
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(2, 100));
+    QVERIFY(bar->dragging());
+    QMouseEvent move(QEvent::MouseMove, QPointF(2 + by, 100),
+                     bar->mapToGlobal(QPointF(2 + by, 100)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(bar, &move);
+    if (escape)
+        QTest::keyClick(bar, Qt::Key_Escape);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(2 + by, 100));
+    QVERIFY(!bar->dragging());
+    QCOMPARE(bar->x(), barLeft);
+    QCOMPARE(moved.count(), barLeft == 300 ? 0 : 1);
+    if (barLeft != 300)
+        QCOMPARE(moved.first().first().toInt(), barLeft - 300);
+    // One pixel between the bar and each neighbour; the far edges stay.
+    QCOMPARE(left->geometry().right(), barLeft - 2);
+    QCOMPARE(left->x(), 10);
+    QCOMPARE(right->x(), barLeft + 4 + 1);
+    QCOMPARE(right->geometry().right(), 589);
 }
 
 void TestMessengerDlg::geometryRoundTripThroughWindowPos()
