@@ -74,6 +74,49 @@ private:
         QTimer::singleShot(2500, this, &Runner::mainWindow);
     }
 
+    // The window's picture with a title bar (the virtual screen has no
+    // window manager to draw one), on the backdrop.
+    static QPixmap framed(QWidget* window)
+    {
+        const QPixmap content = window->grab();
+        const int bar = 30;
+        const int margin = 16;
+        QPixmap canvas(content.width() + 2 * margin, content.height() + bar + 2 * margin);
+        QPainter p(&canvas);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient backdrop(0, 0, 0, canvas.height());
+        backdrop.setColorAt(0, QColor(86, 110, 140));
+        backdrop.setColorAt(1, QColor(46, 62, 88));
+        p.fillRect(canvas.rect(), backdrop);
+        const QRect frame(margin, margin, content.width(), content.height() + bar);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 60));
+        p.drawRoundedRect(frame.adjusted(-2, -1, 2, 4), 8, 8);
+        QLinearGradient title(0, frame.top(), 0, frame.top() + bar);
+        title.setColorAt(0, QColor(70, 74, 82));
+        title.setColorAt(1, QColor(48, 51, 57));
+        p.setBrush(title);
+        p.drawRoundedRect(QRect(frame.left(), frame.top(), frame.width(), bar + 8), 7, 7);
+        p.drawPixmap(frame.left(), frame.top() + bar, content);
+        p.drawPixmap(frame.left() + 8, frame.top() + (bar - 18) / 2,
+                     window->windowIcon().pixmap(18, 18));
+        QFont f = window->font();
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(QColor(235, 235, 235));
+        p.drawText(QRect(frame.left() + 32, frame.top(), frame.width() - 110, bar),
+                   Qt::AlignVCenter | Qt::AlignLeft, window->windowTitle());
+        // Minimise, maximise and close.
+        const int cy = frame.top() + bar / 2;
+        const QColor buttons[] = {QColor(120, 124, 132), QColor(120, 124, 132),
+                                  QColor(214, 80, 70)};
+        for (int i = 0; i < 3; ++i) {
+            p.setBrush(buttons[i]);
+            p.drawEllipse(QPoint(frame.right() - 64 + i * 24, cy), 7, 7);
+        }
+        return canvas;
+    }
+
     // The widgets' own pictures at their places in area, on a soft backdrop.
     static QPixmap onDesktop(const QRect& area, const QList<QWidget*>& widgets)
     {
@@ -95,7 +138,7 @@ private:
 
     void mainWindow()
     {
-        save(m_ui.mainWindow()->grab(), "main-window.png");
+        save(framed(m_ui.mainWindow()), "main-window.png");
         if (Contact* chat = named(m_chat))
             m_ui.showChatWindowAndFocus(*chat);
         QTimer::singleShot(1000, this, &Runner::chatWindow);
@@ -105,7 +148,7 @@ private:
     {
         if (Contact* chat = named(m_chat)) {
             if (CChatDlg* dlg = m_ui.chatWindow(*chat)) {
-                save(dlg->grab(), "chat-window.png");
+                save(framed(dlg), "chat-window.png");
                 dlg->hide();
             }
         }
