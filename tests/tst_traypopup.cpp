@@ -18,6 +18,7 @@ class TestTrayPopup : public QObject
     Q_OBJECT
 private slots:
     void fadeSequence();
+    void withoutFadingClosesOpaque();
     void placement_data();
     void placement();
     void popupNeverTakesFocus();
@@ -53,6 +54,19 @@ void TestTrayPopup::fadeSequence()
     QCOMPARE(alphas, expected);
     QCOMPARE(expected.count(255), 1);
     QCOMPARE(expected.indexOf(255), 9);
+}
+
+void TestTrayPopup::withoutFadingClosesOpaque()
+{
+    CAniDlg::Timings t;
+    t.opaqueCloseMs = 0;
+    auto* popup = new CAniDlg(QStringLiteral("Bob"), QStringLiteral("Is Online"), "u", nullptr, t);
+    QSignalSpy alpha(popup, &CAniDlg::alphaChanged);
+    QSignalSpy destroyed(popup, &QObject::destroyed);
+    popup->open(false);
+    QCOMPARE(popup->alpha(), 255);
+    QVERIFY(destroyed.wait(10000));
+    QCOMPARE(alpha.count(), 0);
 }
 
 void TestTrayPopup::placement_data()

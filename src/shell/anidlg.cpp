@@ -101,6 +101,12 @@ QImage CAniDlg::renderFace(const QSize& client, const QString& firstLine, const 
     return image;
 }
 
+bool CAniDlg::fadingAvailable()
+{
+    // Wayland leaves a window's opacity to its compositor.
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 void CAniDlg::open(bool canFade)
 {
     m_face = renderFace(size(), m_firstLine, m_secondLine);

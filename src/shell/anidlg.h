@@ -29,7 +29,10 @@ public:
             QWidget* owner = nullptr);
 
     // Renders the face, places the popup and shows it without activating it.
-    void open(bool canFade = true);
+    // A popup that cannot fade shows opaque and closes after opaqueCloseMs.
+    void open(bool canFade = fadingAvailable());
+    // The window system can make windows translucent.
+    static bool fadingAvailable();
 
     int alpha() const { return m_alpha; }
     const QImage& face() const { return m_face; }

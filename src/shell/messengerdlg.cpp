@@ -4,6 +4,7 @@
 #include "messenger/rtfwriter.h"
 #include "profile/profilefolder.h"
 #include "shell/addnewcontactdlg.h"
+#include "shell/anidlg.h"
 #include "shell/contactlabels.h"
 #include "shell/editdlg.h"
 #include "shell/filedialogex.h"
@@ -564,6 +565,8 @@ void CMessengerDlg::applySettings()
 
 void CMessengerDlg::setTranslucency(bool on, int value)
 {
+    if (!CAniDlg::fadingAvailable())
+        return;
     setWindowOpacity(on ? std::clamp(value, 0, 255) / 255.0 : 1.0);
 }
 
