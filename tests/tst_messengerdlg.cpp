@@ -10,6 +10,7 @@
 #include "shell/shellfiles.h"
 #include "shell/shellui.h"
 #include "shell/splitters.h"
+#include "shelltestsupport.h"
 
 #include "shell/msgrichedit2.h"
 #include "shell/staticcolor.h"
@@ -345,14 +346,6 @@ void TestMessengerDlg::prompts()
                                       : QStringLiteral("Encryption key must be at least 9 "
                                                        "characters long."));
     }
-}
-
-static QStringList menuTexts(const QMenu* menu)
-{
-    QStringList out;
-    for (QAction* a : menu->actions())
-        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    return out;
 }
 
 void TestMessengerDlg::contextMenu_data()

@@ -7,6 +7,7 @@
 #include "shell/messengerdlg.h"
 #include "shell/shellui.h"
 #include "shell/trayicon.h"
+#include "shelltestsupport.h"
 
 #include <QMenu>
 #include <QPushButton>
@@ -140,28 +141,20 @@ void TestTrayPopup::faceBlendsDiagonally()
     QCOMPARE(QColor(face.pixel(50, 2)), QColor(75, 75, 75));
 }
 
-static QStringList texts(const QMenu* menu)
-{
-    QStringList out;
-    for (QAction* a : menu->actions())
-        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    return out;
-}
-
 void TestTrayPopup::trayMenuCopiesTheMenuBar()
 {
     ShellUi ui;
     MessengerController controller(&ui, nullptr);
     ui.attach(controller, nullptr);
     std::unique_ptr<QMenu> menu(ui.mainWindow()->trayIcon()->buildMenu());
-    QCOMPARE(texts(menu.get()), (QStringList{"&Contacts", "&Options", "&View", "&My Status",
-                                             "&Help", "-", "Restore", "Exit"}));
+    QCOMPARE(menuTexts(menu.get()), (QStringList{"&Contacts", "&Options", "&View", "&My Status",
+                                                 "&Help", "-", "Restore", "Exit"}));
     QCOMPARE(menu->defaultAction()->text(), QStringLiteral("Restore"));
     QMenu* view = menu->actions().at(2)->menu();
     QVERIFY(view);
-    QCOMPARE(texts(view), (QStringList{"&File Transfers\tF2", "&Remote Shares\tF3",
-                                       "&Browsing Contacts\tF4", "-", "&IP/DNS", "&Large Icons",
-                                       "&Translucent", "&Auto Popup Chat Dialogs"}));
+    QCOMPARE(menuTexts(view), (QStringList{"&File Transfers\tF2", "&Remote Shares\tF3",
+                                           "&Browsing Contacts\tF4", "-", "&IP/DNS", "&Large Icons",
+                                           "&Translucent", "&Auto Popup Chat Dialogs"}));
     QVERIFY(view->actions().contains(ui.mainWindow()->action(CMessengerDlg::ViewLargeIcons)));
 
     QSignalSpy restore(ui.mainWindow()->trayIcon(), &CTrayIcon::restoreRequested);

@@ -1,5 +1,6 @@
 #include "shell/addnewcontactdlg.h"
 
+#include "shell/editdlg.h"
 #include "shell/shellfiles.h"
 
 #include <QDialogButtonBox>
@@ -39,11 +40,7 @@ CAddNewContactDlg::CAddNewContactDlg(QWidget* parent)
     form->setLabelAlignment(Qt::AlignRight);
     form->setFormAlignment(Qt::AlignTop);
 
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CAddNewContactDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CAddNewContactDlg::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(this);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);

@@ -6,16 +6,22 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+QDialogButtonBox* OkCancelButtons(QDialog* dialog)
+{
+    auto* buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
 CEditDlg::CEditDlg(QWidget* parent)
     : QDialog(parent), m_prompt(new QLabel(this)), m_edit(new QLineEdit(this))
 {
     m_edit->setMaxLength(MaxText);
     m_edit->setMinimumWidth(260);
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CEditDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CEditDlg::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_prompt);
     layout->addWidget(m_edit);

@@ -5,8 +5,12 @@
 
 #include <optional>
 
+class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
+
+// "&OK" (the default) and "&Cancel" for a dialog, wired to its accept and reject.
+QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 
 // The one-line input dialog: a caption, a prompt and one edit box.
 class CEditDlg : public QDialog
