@@ -15,6 +15,7 @@
 #include "shell/msgrichedit2.h"
 #include "shell/staticcolor.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
@@ -81,6 +82,8 @@ private slots:
     void prompts();
     void contextMenu_data();
     void contextMenu();
+    void copyAddress_data();
+    void copyAddress();
     void autosavePath_data();
     void autosavePath();
     void drops_data();
@@ -438,6 +441,32 @@ void TestMessengerDlg::contextMenu()
     QVERIFY(sub);
     QCOMPARE(sub->title(), QStringLiteral("Advanced"));
     QCOMPARE(menuTexts(sub), advanced);
+}
+
+void TestMessengerDlg::copyAddress_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("dns");
+    QTest::addColumn<QString>("clipboard");
+    QTest::newRow("Copy IP") << int(CMessengerDlg::CopyIp) << ""
+                             << "10.0.0.7";
+    QTest::newRow("Copy DNS") << int(CMessengerDlg::CopyDns) << "bob.example.org"
+                              << "bob.example.org";
+    QTest::newRow("no DNS name leaves the clipboard") << int(CMessengerDlg::CopyDns) << ""
+                                                      << "before";
+}
+
+void TestMessengerDlg::copyAddress()
+{
+    QFETCH(int, command);
+    QFETCH(QString, dns);
+    QFETCH(QString, clipboard);
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    Contact c = makeContact(QStringLiteral("bob"), 0);
+    c.dns.setText(dns);
+    addRows({c});
+    m_window->runContactCommand(command, m_contacts.back());
+    QCOMPARE(QApplication::clipboard()->text(), clipboard);
 }
 
 void TestMessengerDlg::autosavePath_data()
