@@ -95,5 +95,7 @@ int main(int argc, char* argv[])
         window->show();
 
     Screenshotter::startIfAsked(ui, controller);
-    return app.exec();
+    const int result = app.exec();
+    ui.deleteWindows();
+    return result;
 }

@@ -45,7 +45,13 @@ ShellUi::ShellUi(QObject* parent) : QObject(parent) {}
 
 ShellUi::~ShellUi()
 {
+    deleteWindows();
+}
+
+void ShellUi::deleteWindows()
+{
     qDeleteAll(m_chats);
+    m_chats.clear();
     delete m_window;
 }
 

@@ -33,6 +33,9 @@ public:
     // Makes the main window for the controller (before the controller starts).
     void attach(MessengerController& controller, TransferManager* transfers);
     CMessengerDlg* mainWindow() const { return m_window; }
+    // Deletes every window (after the program's event loop ended, while the
+    // controller still exists); later calls find no window to show.
+    void deleteWindows();
     CChatDlg* chatWindow(const Contact& contact) const { return m_chats.value(&contact); }
 
     // --- MessengerUi ---
