@@ -670,6 +670,24 @@ void MessengerController::ApplyOptions(const Settings& settings, const Identity&
     BroadcastIdentity();
     if (generalSharing() != sharingBefore)
         BroadcastSharesFlag();
+    emit settingsChanged();
+}
+
+void MessengerController::SetViewOption(int32_t Settings::*word, int32_t value)
+{
+    m_settings.*word = value;
+    if (m_store)
+        m_store->writeSettings(m_settings);
+    emit settingsChanged();
+}
+
+void MessengerController::ContactEdited(Contact& contact)
+{
+    if (!entryOf(contact))
+        return;
+    if (m_hooks)
+        m_hooks->contactNameOrAddressChanged(contact);
+    m_ui->contactChanged(contact);
 }
 
 // --- identification and session reports ---

@@ -154,6 +154,12 @@ public:
     void BroadcastSharesFlag();
     // The options dialog closed with OK: new settings and own identity.
     void ApplyOptions(const Settings& settings, const Identity& own);
+    // A View menu toggle: one option word changes and Settings.cfg is
+    // written at once, without the rest of what the options dialog applies.
+    void SetViewOption(int32_t Settings::*word, int32_t value);
+    // The user edited a contact's address, port, key or autosave path in
+    // place: the transfer rows and the contact's windows follow.
+    void ContactEdited(Contact& contact);
 
     // --- messages ---
     // Sending outcome of SendFromMain.
@@ -218,6 +224,8 @@ signals:
     void listening(quint16 port);
     // Exit finished: files written, everything cleared.
     void exited();
+    // The settings changed (options applied or a View option toggled).
+    void settingsChanged();
 
 private:
     struct Entry;

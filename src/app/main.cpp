@@ -1,0 +1,101 @@
+#include "messenger/messengercontroller.h"
+#include "profile/profilefolder.h"
+#include "shell/icons.h"
+#include "shell/messengerdlg.h"
+#include "shell/screenshotter.h"
+#include "shell/shellui.h"
+#include "shell/trayicon.h"
+#include "transfers/transfermanager.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QSessionManager>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zephlink P2P"));
+    QApplication::setApplicationVersion(QStringLiteral(ZEPHLINK_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("zephlink"));
+    QApplication::setWindowIcon(Icons::programIcon());
+    // The program lives on in the tray when its last window is hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Zephlink P2P messenger and file transfer"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption home(QStringLiteral("home"),
+                                  QStringLiteral("Data root (like ZEPHLINK_HOME)."),
+                                  QStringLiteral("DIR"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Own data port (0 picks a free one)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Address the listener binds."),
+                                    QStringLiteral("ADDRESS"));
+    const QCommandLineOption minimized(QStringLiteral("m"),
+                                       QStringLiteral("Start hidden in the tray."));
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Debug messages on standard error."));
+    parser.addOptions({home, port, listen, minimized, verbose});
+    parser.process(app);
+    if (!parser.isSet(verbose))
+        QLoggingCategory::setFilterRules(QStringLiteral("zephlink.*.debug=false"));
+
+    ShellUi ui;
+    MessengerController controller(&ui, &ui);
+    controller.setProfileFolder(ProfileFolder(parser.value(home)));
+    controller.setMinimizedStart(parser.isSet(minimized));
+    controller.setIdleSource(&ui);
+    if (parser.isSet(listen)) {
+        QHostAddress address;
+        if (!address.setAddress(parser.value(listen))) {
+            std::fprintf(stderr, "zephlink: bad listen address\n");
+            return 2;
+        }
+        controller.setListenAddress(address);
+    }
+    if (parser.isSet(port)) {
+        bool ok = false;
+        const int p = parser.value(port).toInt(&ok);
+        if (!ok || p < 0 || p > 65535) {
+            std::fprintf(stderr, "zephlink: bad port\n");
+            return 2;
+        }
+        controller.setPortOverride(p);
+    }
+
+    TransferManager transfers(controller, &ui);
+    transfers.attach();
+    ui.attach(controller, &transfers);
+    CMessengerDlg* window = ui.mainWindow();
+    // A "-m" start stays in the tray; without a tray it starts minimised,
+    // so that the user can still reach it.
+    const bool toTray = parser.isSet(minimized) && CTrayIcon::available();
+    window->setMayShow(!toTray);
+    window->trayIcon()->Create(window, Icons::programIcon(), QStringLiteral("Zephlink P2P"));
+
+    QObject::connect(&controller, &MessengerController::exited, &app, [] { QApplication::quit(); });
+    // The desktop session ends: the files are written at once.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &controller,
+                     [&controller](QSessionManager&) { controller.SessionEnding(); });
+
+    controller.start();
+    window->restorePositions(controller.windowPositions());
+    window->applySettings();
+    window->showMainHistory();
+    if (parser.isSet(minimized) && !toTray)
+        window->showMinimized();
+    else
+        window->show();
+
+    Screenshotter::startIfAsked(ui, controller);
+    const int result = app.exec();
+    ui.deleteWindows();
+    return result;
+}

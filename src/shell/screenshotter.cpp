@@ -1,0 +1,223 @@
+#include "shell/screenshotter.h"
+
+#include "messenger/messengercontroller.h"
+#include "shell/anidlg.h"
+#include "shell/chatdlg.h"
+#include "shell/messengerdlg.h"
+#include "shell/shellui.h"
+#include "shell/splitters.h"
+#include "shell/trayicon.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+// One picture after another, each once the windows had time to settle.
+class Runner : public QObject
+{
+public:
+    Runner(ShellUi& ui, MessengerController& controller, const QString& folder)
+        : QObject(&ui), m_ui(ui), m_controller(controller), m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        m_expected = qEnvironmentVariableIntValue("ZEPHLINK_SCREENSHOTS_CONTACTS");
+        m_block = qEnvironmentVariable("ZEPHLINK_SCREENSHOTS_BLOCK");
+        m_chat = qEnvironmentVariable("ZEPHLINK_SCREENSHOTS_CHAT");
+        m_poll.setInterval(200);
+        connect(&m_poll, &QTimer::timeout, this, &Runner::waitForContacts);
+        m_poll.start();
+        // Whatever happens, the program does not stay behind.
+        QTimer::singleShot(60000, this, [this] { finish(); });
+    }
+
+private:
+    Contact* named(const QString& name) const
+    {
+        for (Contact* c : m_controller.contacts()) {
+            if (DisplayName(*c) == name)
+                return c;
+        }
+        return nullptr;
+    }
+
+    void waitForContacts()
+    {
+        if (m_controller.contactCount() < m_expected)
+            return;
+        Contact* chat = named(m_chat);
+        if (!chat || m_controller.history(*chat).isEmpty())
+            return;
+        m_poll.stop();
+        if (Contact* blocked = named(m_block))
+            m_controller.Block(*blocked);
+        const QByteArray rtf =
+            "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033{\\fonttbl{\\f0\\fnil\\fcharset0 "
+            "Verdana;}}{\\colortbl ;\\red0\\green0\\blue0;\\red200\\green30\\blue30;\\red20\\green"
+            "90\\blue200;}\r\n\\viewkind4\\uc1\\pard\\cf1\\f0\\fs28 Sure! The \\b draft\\b0  is in "
+            "the \\i Shared\\i0  folder, I'll send the \\cf2\\b final version\\cf1\\b0  "
+            "tonight.\\par\r\n\\cf3\\ul See you at 7?\\ulnone\\cf1\\par\r\n}\r\n";
+        m_controller.SendFromChatWindow(*chat, rtf);
+        // A size people use rather than the smallest one.
+        CMessengerDlg* window = m_ui.mainWindow();
+        window->resize(760, 500);
+        window->verticalBar()->moveTo(window->centralWidget()->width() - 250);
+        window->captureLayout();
+        m_ui.mainWindow()->selectOnly(*chat);
+        QTimer::singleShot(2500, this, &Runner::mainWindow);
+    }
+
+    // The window's picture with a title bar (the virtual screen has no
+    // window manager to draw one), on the backdrop.
+    static QPixmap framed(QWidget* window)
+    {
+        const QPixmap content = window->grab();
+        const int bar = 30;
+        const int margin = 16;
+        QPixmap canvas(content.width() + 2 * margin, content.height() + bar + 2 * margin);
+        QPainter p(&canvas);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient backdrop(0, 0, 0, canvas.height());
+        backdrop.setColorAt(0, QColor(86, 110, 140));
+        backdrop.setColorAt(1, QColor(46, 62, 88));
+        p.fillRect(canvas.rect(), backdrop);
+        const QRect frame(margin, margin, content.width(), content.height() + bar);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 60));
+        p.drawRoundedRect(frame.adjusted(-2, -1, 2, 4), 8, 8);
+        QLinearGradient title(0, frame.top(), 0, frame.top() + bar);
+        title.setColorAt(0, QColor(70, 74, 82));
+        title.setColorAt(1, QColor(48, 51, 57));
+        p.setBrush(title);
+        p.drawRoundedRect(QRect(frame.left(), frame.top(), frame.width(), bar + 8), 7, 7);
+        p.drawPixmap(frame.left(), frame.top() + bar, content);
+        p.drawPixmap(frame.left() + 8, frame.top() + (bar - 18) / 2,
+                     window->windowIcon().pixmap(18, 18));
+        QFont f = window->font();
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(QColor(235, 235, 235));
+        p.drawText(QRect(frame.left() + 32, frame.top(), frame.width() - 110, bar),
+                   Qt::AlignVCenter | Qt::AlignLeft, window->windowTitle());
+        // Minimise, maximise and close.
+        const int cy = frame.top() + bar / 2;
+        const QColor buttons[] = {QColor(120, 124, 132), QColor(120, 124, 132),
+                                  QColor(214, 80, 70)};
+        for (int i = 0; i < 3; ++i) {
+            p.setBrush(buttons[i]);
+            p.drawEllipse(QPoint(frame.right() - 64 + i * 24, cy), 7, 7);
+        }
+        return canvas;
+    }
+
+    // The widgets' own pictures at their places in area, on a soft backdrop.
+    static QPixmap onDesktop(const QRect& area, const QList<QWidget*>& widgets)
+    {
+        QPixmap canvas(area.size());
+        QPainter p(&canvas);
+        QLinearGradient backdrop(0, 0, 0, area.height());
+        backdrop.setColorAt(0, QColor(86, 110, 140));
+        backdrop.setColorAt(1, QColor(46, 62, 88));
+        p.fillRect(canvas.rect(), backdrop);
+        for (QWidget* w : widgets)
+            p.drawPixmap(w->geometry().topLeft() - area.topLeft(), w->grab());
+        return canvas;
+    }
+
+    void save(const QPixmap& pixmap, const char* name)
+    {
+        pixmap.save(QDir(m_folder).filePath(QString::fromLatin1(name)));
+    }
+
+    void mainWindow()
+    {
+        save(framed(m_ui.mainWindow()), "main-window.png");
+        if (Contact* chat = named(m_chat))
+            m_ui.showChatWindowAndFocus(*chat);
+        QTimer::singleShot(1000, this, &Runner::chatWindow);
+    }
+
+    void chatWindow()
+    {
+        if (Contact* chat = named(m_chat)) {
+            if (CChatDlg* dlg = m_ui.chatWindow(*chat)) {
+                save(framed(dlg), "chat-window.png");
+                dlg->hide();
+            }
+        }
+        CMessengerDlg* window = m_ui.mainWindow();
+        m_menu = window->trayIcon()->buildMenu();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        m_menu->popup(QPoint(screen.right() - 420, screen.bottom() - 330));
+        // The View submenu open, as a user pointing at it sees it.
+        for (QAction* a : m_menu->actions()) {
+            if (a->text() == QLatin1String("&View"))
+                m_menu->setActiveAction(a);
+        }
+        QTimer::singleShot(1200, this, &Runner::trayMenu);
+    }
+
+    void trayMenu()
+    {
+        // The open menus drawn over a plain desktop colour (the virtual
+        // screen behind them is black).
+        QList<QWidget*> menus;
+        QRect area;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible()) {
+                menus << m;
+                area = area.united(m->geometry());
+            }
+        }
+        save(onDesktop(area.adjusted(-24, -24, 24, 24), menus), "tray-menu.png");
+        m_menu->close();
+        m_menu->deleteLater();
+        Contact* chat = named(m_chat);
+        m_ui.popup(chat ? DisplayName(*chat) : QStringLiteral("Bob"),
+                   QStringLiteral("Sent a Message"), chat ? chat->uid.bytes() : QByteArray());
+        QTimer::singleShot(1500, this, &Runner::popup);
+    }
+
+    void popup()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* p = qobject_cast<CAniDlg*>(w); p && p->isVisible()) {
+                save(onDesktop(p->geometry().adjusted(-40, -30, 10, 50), {p}), "popup.png");
+                break;
+            }
+        }
+        finish();
+    }
+
+    void finish()
+    {
+        if (!m_controller.isExiting())
+            m_controller.Exit();
+    }
+
+    ShellUi& m_ui;
+    MessengerController& m_controller;
+    QString m_folder;
+    int m_expected = 1;
+    QString m_block;
+    QString m_chat;
+    QTimer m_poll;
+    QMenu* m_menu = nullptr;
+};
+
+} // namespace
+
+void Screenshotter::startIfAsked(ShellUi& ui, MessengerController& controller)
+{
+    const QString folder = qEnvironmentVariable("ZEPHLINK_SCREENSHOTS");
+    if (folder.isEmpty())
+        return;
+    new Runner(ui, controller, folder);
+}
