@@ -32,6 +32,9 @@ std::unique_ptr<QProcess> desktop(const QString& home, const QStringList& extra 
     // The program's own --verbose decides what it says.
     env.remove("QT_LOGGING_RULES");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    // The automatic router and update work talks to nobody.
+    env.insert("ZEPHLINK_SSDP_ADDRESS", "127.0.0.1:9");
+    env.insert("ZEPHLINK_UPDATE_SERVER", "http://127.0.0.1:9");
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::SeparateChannels);
     p->start(ZEPHLINK_DESKTOP_PATH,
