@@ -40,7 +40,10 @@ CIPDlg::CIPDlg(QWidget* parent) : QDialog(parent), m_helper(this, this)
         grid->addWidget(m_boxes[i], i, 1);
     }
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    QPushButton* ok = buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole);
+    ok->setDefault(true);
+    // The boxes are for reading and copying; the keyboard starts on OK.
+    ok->setFocus();
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);

@@ -38,7 +38,7 @@ CUpdateDlg::CUpdateDlg(QWidget* parent)
     layout->addWidget(m_progress);
     layout->addLayout(buttonRow);
     setMinimumSize(DialogUnits(this, 200, 90));
-    resize(DialogUnits(this, 250, 110));
+    resize(DialogUnits(this, 230, 90));
 }
 
 void CUpdateDlg::updateMessageChanged(const QString& message)
