@@ -12,6 +12,7 @@
 #include "shell/tabchilddlg.h"
 #include "shell/tabdlgctrl.h"
 #include "shell/upnpdlg.h"
+#include "shelltestsupport.h"
 
 #include "fakegateway.h"
 
@@ -26,17 +27,6 @@
 #include <memory>
 
 namespace {
-
-class QuietProfileUi : public ProfileUi
-{
-public:
-    void showMessage(Icon, const QString&, const QString&) override {}
-    bool askDynamicIp(const QString&, const QString&) override { return false; }
-    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
-    {
-        return QStringLiteral("Alice");
-    }
-};
 
 template <typename W> W* child(QWidget* dialog, const char* name)
 {
