@@ -1,5 +1,7 @@
 #pragma once
 
+#include "profile/profileui.h"
+
 #include <QAction>
 #include <QMenu>
 #include <QStringList>
@@ -12,3 +14,15 @@ inline QStringList menuTexts(const QMenu* menu)
         out << (a->isSeparator() ? QStringLiteral("-") : a->text());
     return out;
 }
+
+// Answers the first-start questions without a dialog.
+class QuietProfileUi : public ProfileUi
+{
+public:
+    void showMessage(Icon, const QString&, const QString&) override {}
+    bool askDynamicIp(const QString&, const QString&) override { return false; }
+    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
+    {
+        return QStringLiteral("Alice");
+    }
+};

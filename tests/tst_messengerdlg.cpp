@@ -27,18 +27,6 @@
 
 namespace {
 
-// Answers the first-start questions without a dialog.
-class QuietProfileUi : public ProfileUi
-{
-public:
-    void showMessage(Icon, const QString&, const QString&) override {}
-    bool askDynamicIp(const QString&, const QString&) override { return false; }
-    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
-    {
-        return QStringLiteral("Alice");
-    }
-};
-
 Contact makeContact(const QString& name, int status, const QString& alias = QString(),
                     const QString& ip = QStringLiteral("10.0.0.7"))
 {

@@ -1,10 +1,15 @@
+#include "app/singleinstance.h"
+#include "app/startup.h"
 #include "messenger/messengercontroller.h"
+#include "nethelpers/updatelogic.h"
 #include "profile/profilefolder.h"
 #include "shell/icons.h"
 #include "shell/messengerdlg.h"
 #include "shell/screenshotter.h"
 #include "shell/shellui.h"
 #include "shell/trayicon.h"
+#include "shell/updatedlg.h"
+#include "shell/upnpdlg.h"
 #include "transfers/transfermanager.h"
 
 #include <QApplication>
@@ -14,6 +19,9 @@
 #include <QSessionManager>
 
 #include <cstdio>
+#include <memory>
+
+Q_LOGGING_CATEGORY(lcApp, "zephlink.app")
 
 int main(int argc, char* argv[])
 {
@@ -47,9 +55,18 @@ int main(int argc, char* argv[])
     if (!parser.isSet(verbose))
         QLoggingCategory::setFilterRules(QStringLiteral("zephlink.*.debug=false"));
 
+    // One program per profile: a second start asks the running one to
+    // show itself and ends without a window.
+    const QString profileFolder = ProfileFolder(parser.value(home));
+    auto instance = std::make_unique<SingleInstance>(profileFolder);
+    if (!instance->tryBecomePrimary()) {
+        qCDebug(lcApp) << "another program runs on" << profileFolder << "and was asked to restore";
+        return 0;
+    }
+
     ShellUi ui;
     MessengerController controller(&ui, &ui);
-    controller.setProfileFolder(ProfileFolder(parser.value(home)));
+    controller.setProfileFolder(profileFolder);
     controller.setMinimizedStart(parser.isSet(minimized));
     controller.setIdleSource(&ui);
     if (parser.isSet(listen)) {
@@ -81,6 +98,22 @@ int main(int argc, char* argv[])
     window->trayIcon()->Create(window, Icons::programIcon(), QStringLiteral("Zephlink P2P"));
 
     QObject::connect(&controller, &MessengerController::exited, &app, [] { QApplication::quit(); });
+    // A later start on this profile (command 140): the window comes back
+    // from the tray unless the program is exiting.
+    QObject::connect(instance.get(), &SingleInstance::restoreRequested, window,
+                     [window, &controller] {
+                         if (controller.isExiting())
+                             return;
+                         window->restoreFromTray();
+                         qCDebug(lcApp) << "restored: visible" << window->isVisible() << "minimized"
+                                        << window->isMinimized();
+                     });
+    QObject::connect(&controller, &MessengerController::listening, &app,
+                     [](quint16 port) { qCDebug(lcApp) << "listening on" << port; });
+    // Connecting, the quiet update check and the router mapping: at once,
+    // or 30 seconds after a "-m" start.
+    WireAutomaticWork(controller, window->updateDialog()->logic(),
+                      window->routerDialog()->socket());
     // The desktop session ends: the files are written at once.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &controller,
                      [&controller](QSessionManager&) { controller.SessionEnding(); });
@@ -97,5 +130,14 @@ int main(int argc, char* argv[])
     Screenshotter::startIfAsked(ui, controller);
     const int result = app.exec();
     ui.deleteWindows();
+
+    // A finished update takes the program's place now that the exit work is
+    // done; the new program starts on the same profile, so this one lets go
+    // of it first.
+    instance.reset();
+    if (!pendingUpdatePath().isEmpty())
+        PerformPendingSwap(QCoreApplication::applicationFilePath(), pendingUpdatePath(),
+                           pendingUpdateVersion(), DataRoot(parser.value(home)),
+                           QCoreApplication::arguments().mid(1));
     return result;
 }

@@ -650,7 +650,12 @@ int MessengerController::sharesFlagFor(const Contact& contact) const
 
 void MessengerController::ApplyOptions(const Settings& settings, const Identity& own)
 {
-    const bool sharingBefore = generalSharing();
+    ApplyOptions(settings, own, generalSharing());
+}
+
+void MessengerController::ApplyOptions(const Settings& settings, const Identity& own,
+                                       bool sharingBefore)
+{
     m_settings = settings;
     const int32_t status = m_own.status;
     const auto uid = m_own.uid;
@@ -658,6 +663,8 @@ void MessengerController::ApplyOptions(const Settings& settings, const Identity&
     // Presence and uid are not options.
     m_own.status = status;
     m_own.uid = uid;
+    // The windows take the translucency first, then the listener moves.
+    emit settingsChanged();
     if (m_listenerWorker && m_own.port >= 0 && m_own.port <= 65535) {
         CListenThread* listener = m_listenerWorker;
         const quint16 port = quint16(m_own.port);
@@ -670,7 +677,17 @@ void MessengerController::ApplyOptions(const Settings& settings, const Identity&
     BroadcastIdentity();
     if (generalSharing() != sharingBefore)
         BroadcastSharesFlag();
-    emit settingsChanged();
+}
+
+void MessengerController::SetSharedPaths(const QList<QByteArray>& paths)
+{
+    m_settings.sharedPaths = paths;
+}
+
+void MessengerController::ContactSharesEdited(Contact& contact)
+{
+    if (entryOf(contact) && contact.sessionThread != 0)
+        m_sessions->postSharesFlag(contact.sessionThread, sharesFlagFor(contact));
 }
 
 void MessengerController::SetViewOption(int32_t Settings::*word, int32_t value)

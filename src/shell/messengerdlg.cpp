@@ -15,6 +15,8 @@
 #include "shell/splitters.h"
 #include "shell/staticcolor.h"
 #include "shell/trayicon.h"
+#include "shell/updatedlg.h"
+#include "shell/upnpdlg.h"
 #include "transfers/acceptresume.h"
 #include "transfers/transfermanager.h"
 
@@ -73,6 +75,7 @@ CMessengerDlg::CMessengerDlg(MessengerController& controller, QWidget* parent)
     m_tray->setIncludeMainMenu(true);
     connect(m_tray, &CTrayIcon::restoreRequested, this, &CMessengerDlg::restoreFromTray);
     connect(m_tray, &CTrayIcon::exitRequested, this, &CMessengerDlg::exitRequested);
+    createHelperWindows();
 }
 
 CMessengerDlg::~CMessengerDlg() = default;
@@ -247,8 +250,7 @@ void CMessengerDlg::buildMenus()
     addCommand(help, QStringLiteral("&About..."), About);
 
     // The windows behind these commands are not part of this program yet.
-    for (int c : {ProgramOptions, FileTransfers, RemoteShares, BrowsingContacts, CheckUpdates,
-                  WhatIsMyIp, RouterConfigure})
+    for (int c : {FileTransfers, RemoteShares, BrowsingContacts})
         m_actions.value(c)->setEnabled(false);
 }
 
@@ -670,7 +672,7 @@ void CMessengerDlg::runCommand(int command)
         emit exitRequested();
         break;
     case ProgramOptions:
-        notAvailable(QStringLiteral("Program Options"));
+        openOptions();
         break;
     case FileTransfers:
         notAvailable(QStringLiteral("The transfers window"));
@@ -682,9 +684,13 @@ void CMessengerDlg::runCommand(int command)
         notAvailable(QStringLiteral("The browsing contacts window"));
         break;
     case CheckUpdates:
+        m_updateDlg->CheckForUpdates(1);
+        break;
     case WhatIsMyIp:
+        openIpHelper();
+        break;
     case RouterConfigure:
-        notAvailable(m_actions.value(command)->text().remove(QLatin1Char('&')));
+        m_routerDlg->showAndRaise();
         break;
     default:
         break;
@@ -743,7 +749,7 @@ QMenu* CMessengerDlg::contextMenu(Contact& contact)
 
     if (contact.peerShares != 0)
         add(menu, QStringLiteral("View Remote Folders"), ViewRemoteFolders)->setEnabled(false);
-    add(menu, QStringLiteral("Edit Shared Folders"), EditSharedFolders)->setEnabled(false);
+    add(menu, QStringLiteral("Edit Shared Folders"), EditSharedFolders);
     if (!Settings::on(m_controller.settings().autoAcceptAll)) {
         QAction* a = add(menu, QStringLiteral("Autosave Files && Folders"), AutosaveToggle);
         a->setCheckable(true);
@@ -779,6 +785,9 @@ void CMessengerDlg::runContactCommand(int command, Contact& c)
         break;
     case Connect:
         m_controller.Connect(c);
+        break;
+    case EditSharedFolders:
+        editSharedFolders(c);
         break;
     case Disconnect:
         m_controller.Disconnect(c);

@@ -11,6 +11,8 @@
 #include <QStringList>
 
 class CHorzSplitter;
+class CUPNPDlg;
+class CUpdateDlg;
 class CListCtrlEx;
 class CMsgRichEdit2;
 class CStaticColor;
@@ -164,6 +166,17 @@ public:
     // Dialog units of the window's font in pixels.
     QRect dialogRect(int x, int y, int w, int h) const;
 
+    // --- options and network helper windows ---
+    // The router and update windows, made hidden with the main window.
+    CUPNPDlg* routerDialog() const { return m_routerDlg; }
+    CUpdateDlg* updateDialog() const { return m_updateDlg; }
+    // "Program Options": applied through the controller on OK.
+    void openOptions();
+    // "Edit Shared Folders" of the contact menu.
+    void editSharedFolders(Contact& contact);
+    // "What is my IP?": a new IP helper each time.
+    void openIpHelper();
+
     void setVisible(bool visible) override;
 
 signals:
@@ -224,4 +237,7 @@ private:
     bool m_exiting = false;
     bool m_layoutReady = false;
     int m_ownStatus = 0;
+    CUPNPDlg* m_routerDlg = nullptr;
+    CUpdateDlg* m_updateDlg = nullptr;
+    void createHelperWindows();
 };

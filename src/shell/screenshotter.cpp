@@ -7,6 +7,17 @@
 #include "shell/shellui.h"
 #include "shell/splitters.h"
 #include "shell/trayicon.h"
+// The options and network helper windows' pictures.
+#include "shell/ipdlg.h"
+#include "shell/optionsdlg.h"
+#include "shell/tabdlgctrl.h"
+#include "shell/updatedlg.h"
+#include "shell/upnpdlg.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 
 #include <QApplication>
 #include <QDir>
@@ -17,6 +28,9 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -35,7 +49,7 @@ public:
         connect(&m_poll, &QTimer::timeout, this, &Runner::waitForContacts);
         m_poll.start();
         // Whatever happens, the program does not stay behind.
-        QTimer::singleShot(60000, this, [this] { finish(); });
+        QTimer::singleShot(90000, this, [this] { finish(); });
     }
 
 private:
@@ -193,7 +207,99 @@ private:
                 break;
             }
         }
-        finish();
+        optionsPages();
+    }
+
+    // --- the options dialog, the router, IP helper and update windows ---
+
+    // Runs next once ready() holds, looking every 200 ms for at most 20 s.
+    void whenReady(std::function<bool()> ready, std::function<void()> next)
+    {
+        auto* timer = new QTimer(this);
+        auto tries = std::make_shared<int>(100);
+        connect(timer, &QTimer::timeout, this, [=, this] {
+            if (!ready() && --*tries > 0)
+                return;
+            timer->deleteLater();
+            next();
+        });
+        timer->start(200);
+    }
+
+    void optionsPages()
+    {
+        m_settings = m_controller.settings();
+        m_own = m_controller.myIdentity();
+        m_options = new COptionsDlg(m_settings, m_own, nullptr, m_ui.mainWindow());
+        m_options->show();
+        optionsPage(0);
+    }
+
+    void optionsPage(int index)
+    {
+        static const char* const names[] = {"options-connections.png", "options-notifications.png",
+                                            "options-transfers.png", "options-advanced.png"};
+        if (index == 4) {
+            m_options->reject();
+            m_options->deleteLater();
+            routerDialog();
+            return;
+        }
+        m_options->tabs()->setCurrentIndex(index);
+        QTimer::singleShot(600, this, [this, index] {
+            save(framed(m_options), names[index]);
+            optionsPage(index + 1);
+        });
+    }
+
+    void routerDialog()
+    {
+        CUPNPDlg* router = m_ui.mainWindow()->routerDialog();
+        router->showAndRaise();
+        router->AutoConfigure();
+        const auto logEnds = [router](const char* line) {
+            return [router, line] {
+                return router->log()->toPlainText().endsWith(QLatin1String(line));
+            };
+        };
+        whenReady(logEnds("Device Port Mapping Complete!"), [=, this] {
+            router->GetMappings();
+            whenReady(logEnds("End of List"), [=, this] {
+                save(framed(router), "router-dialog.png");
+                router->hide();
+                ipHelper();
+            });
+        });
+    }
+
+    void ipHelper()
+    {
+        QPointer<CIPDlg> dlg = CIPDlg::open(m_ui.mainWindow(), m_controller.myIdentity().port);
+        whenReady(
+            [dlg] {
+                return dlg && dlg->box(0)->text() != QLatin1String("Connecting to the Internet...");
+            },
+            [this, dlg] {
+                if (dlg) {
+                    save(framed(dlg), "ip-helper.png");
+                    dlg->close();
+                }
+                updateDialog();
+            });
+    }
+
+    void updateDialog()
+    {
+        CUpdateDlg* update = m_ui.mainWindow()->updateDialog();
+        update->CheckForUpdates(1);
+        whenReady([update] { return update->actionButton()->text() == UpdateLogic::UpdateCaption; },
+                  [this, update] {
+                      QTimer::singleShot(300, this, [this, update] {
+                          save(framed(update), "update-dialog.png");
+                          update->hide();
+                          finish();
+                      });
+                  });
     }
 
     void finish()
@@ -210,6 +316,9 @@ private:
     QString m_chat;
     QTimer m_poll;
     QMenu* m_menu = nullptr;
+    Settings m_settings;
+    Identity m_own;
+    COptionsDlg* m_options = nullptr;
 };
 
 } // namespace
