@@ -247,8 +247,8 @@ void CMessengerDlg::buildMenus()
     addCommand(help, QStringLiteral("&About..."), About);
 
     // The windows behind these commands are not part of this program yet.
-    for (int c : {ProgramOptions, FileTransfers, RemoteShares, BrowsingContacts, CheckUpdates,
-                  WhatIsMyIp, RouterConfigure})
+    for (int c : {ProgramOptions, RemoteShares, BrowsingContacts, CheckUpdates, WhatIsMyIp,
+                  RouterConfigure})
         m_actions.value(c)->setEnabled(false);
 }
 
@@ -673,7 +673,8 @@ void CMessengerDlg::runCommand(int command)
         notAvailable(QStringLiteral("Program Options"));
         break;
     case FileTransfers:
-        notAvailable(QStringLiteral("The transfers window"));
+        if (m_transfers)
+            m_transfers->ShowTransfers();
         break;
     case RemoteShares:
         notAvailable(QStringLiteral("Remote share browsing"));
