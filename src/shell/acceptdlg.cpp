@@ -2,6 +2,7 @@
 
 #include "shell/filedialogex.h"
 #include "shell/fileicons.h"
+#include "shell/tabbedtext.h"
 #include "transfers/transfermanager.h"
 
 #include <QApplication>
@@ -27,13 +28,9 @@ QLabel* pictureLabel(const QPixmap& picture, QWidget* parent)
     return label;
 }
 
-QLabel* textLabel(const QString& text, QWidget* parent)
+CTabbedText* textLabel(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
+    return new CTabbedText(text, parent);
 }
 
 void centreOnScreen(QWidget* w)

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 class CFileDialogEx;
+class CTabbedText;
 class QLabel;
 class QPushButton;
 class TransferManager;
@@ -39,7 +40,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QLabel* m_text;
+    CTabbedText* m_text;
     QPixmap m_picture;
     QPushButton* m_accept;
     QPushButton* m_deny;
@@ -69,7 +70,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QLabel* m_text;
+    CTabbedText* m_text;
     QPixmap m_picture;
     PromptIcon m_icon;
     QHash<int, QPushButton*> m_buttons;

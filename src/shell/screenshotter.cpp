@@ -295,10 +295,10 @@ private:
             return;
         }
         xfer->ShowTransfers(true);
-        xfer->resize(900, 250);
-        xfer->list()->setColumnWidth(0, 200);
-        xfer->list()->setColumnWidth(3, 150);
-        xfer->list()->setColumnWidth(5, 170);
+        xfer->resize(900, 210);
+        const int widths[] = {180, 150, 45, 140, 95, 165, 100};
+        for (int c = 0; c < 7; ++c)
+            xfer->list()->setColumnWidth(c, widths[c]);
         xfer->list()->setCurrentItem(xfer->list()->topLevelItem(0));
         QTimer::singleShot(1500, this, [this, xfer] {
             save(Runner::framed(xfer), "transfers-window.png");

@@ -2,6 +2,7 @@
 
 #include "shell/fileicons.h"
 #include "shell/listctrlex.h"
+#include "shell/tabbedtext.h"
 #include "transfers/transferformat.h"
 #include "transfers/transfermanager.h"
 
@@ -10,9 +11,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSet>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -40,27 +41,28 @@ constexpr int MinColumnWidth = 25;
 
 // --- the properties box ---
 
-CPropDlg::CPropDlg(const QString& text, QWidget* owner) : QDialog(owner), m_text(new QPlainTextEdit)
+CPropDlg::CPropDlg(const QString& text, QWidget* owner)
+    : QDialog(owner), m_text(new CTabbedText(text))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Transfer Properties"));
     setWindowIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
-    // A static text: read-only, no frame, the window's own colour.
-    m_text->setReadOnly(true);
-    m_text->setFrameShape(QFrame::NoFrame);
-    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_text->viewport()->setAutoFillBackground(false);
-    m_text->setTabStopDistance(m_text->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 8);
-    m_text->setPlainText(text);
+    // Long paths can be scrolled to; the box keeps its size.
+    auto* scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(m_text);
+    scroll->setWidgetResizable(true);
+    scroll->viewport()->setAutoFillBackground(false);
+    m_text->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(Margin, Margin, Margin, Margin);
-    layout->addWidget(m_text);
+    layout->addWidget(scroll);
     resize(400, 214);
 }
 
 QString CPropDlg::text() const
 {
-    return m_text->toPlainText();
+    return m_text->text();
 }
 
 // --- the transfers window ---

@@ -10,7 +10,7 @@
 
 class CListCtrlEx;
 class QMenu;
-class QPlainTextEdit;
+class CTabbedText;
 class QTreeWidgetItem;
 class TransferManager;
 
@@ -26,7 +26,7 @@ public:
     QString text() const;
 
 private:
-    QPlainTextEdit* m_text;
+    CTabbedText* m_text;
 };
 
 // The transfers window: one row per transfer of the manager, newest on top,
