@@ -44,6 +44,7 @@ private slots:
     void decisions();
     void promptsCloseWhenTheSessionEnds_data();
     void promptsCloseWhenTheSessionEnds();
+    void folderOfferShowsItsSize();
 };
 
 void TestTransferPrompts::resumePrompt_data()
@@ -290,6 +291,31 @@ void TestTransferPrompts::promptsCloseWhenTheSessionEnds()
     QTRY_VERIFY_WITH_TIMEOUT(accept.isNull(), 10000);
     QVERIFY(picker.isNull());
     QVERIFY(b.ui.prompts.sessions().isEmpty());
+}
+
+// A folder is offered while its size may still be counted; the prompt ends
+// up showing the size either way.
+void TestTransferPrompts::folderOfferShowsItsSize()
+{
+    Peer a(QStringLiteral("Alice"), "uid-a"), b(QStringLiteral("Bob"), "uid-b");
+    a.prepare(settings());
+    b.prepare(settings(QString(), false));
+    QVERIFY(a.start() && b.start());
+    QVERIFY(connectPair(a, b));
+    const QString tree = a.path(QStringLiteral("photos"));
+    for (int i = 0; i < 200; ++i)
+        makeFile(tree + QStringLiteral("/d%1/f%2.jpg").arg(i % 10).arg(i), 1024);
+    a.m->QueueSend(a.contact("uid-b"), tree);
+    QTRY_COMPARE_WITH_TIMEOUT(b.ui.prompts.sessions().size(), 1, 10000);
+    CAcceptDlg* accept = b.ui.prompts.acceptDialog(b.ui.prompts.sessions().first());
+    QCOMPARE(accept->windowTitle(), QStringLiteral("Accept Folder Transfer?"));
+    QTRY_COMPARE_WITH_TIMEOUT(accept->text(),
+                              QStringLiteral("Accept Folder Transfer?\n\nFrom:\t\tAlice "
+                                             "(127.0.0.1)\nFolder Name:\tphotos\nFolder "
+                                             "Size:\t200.00 KB"),
+                              10000);
+    accept->denyButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(a.t(0).statusText, QStringLiteral("Transfer Denied"), 10000);
 }
 
 QTEST_MAIN(TestTransferPrompts)

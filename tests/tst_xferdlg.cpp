@@ -6,6 +6,9 @@
 // programs on 127.0.0.1.
 
 #include "shell/listctrlex.h"
+#include "shell/messengerdlg.h"
+#include "shell/msgrichedit2.h"
+#include "shell/shellui.h"
 #include "shelltestsupport.h"
 #include "transfers/transferformat.h"
 #include "xferpeer.h"
@@ -76,6 +79,7 @@ private slots:
     void transferRows_data();
     void transferRows();
     void columnsAndPositions();
+    void desktopWiring();
 };
 
 void TestXferDlg::menus_data()
@@ -335,6 +339,45 @@ void TestXferDlg::columnsAndPositions()
     a.w->resize(800, 300);
     QTRY_COMPARE(list->columnWidth(0), 250);
     QCOMPARE(header->sectionSize(1), 80);
+}
+
+// The desktop's own wiring: F2 and the View menu show the window, a refused
+// request from a peer becomes an event line, the window's place and columns
+// go with the other window positions.
+void TestXferDlg::desktopWiring()
+{
+    QTemporaryDir dir;
+    ShellUi ui;
+    Ui quiet;
+    quiet.name = QStringLiteral("Alice");
+    MessengerController controller(&ui, &quiet);
+    controller.setProfileFolder(dir.path() + QStringLiteral("/Profiles/u/"));
+    TransferManager manager(controller, &ui);
+    ui.attach(controller, &manager);
+    CMessengerDlg* main = ui.mainWindow();
+    CXferDlg* xfer = ui.transfersWindow();
+    QVERIFY(xfer);
+    QVERIFY(main->action(CMessengerDlg::FileTransfers)->isEnabled());
+    main->show();
+    QVERIFY(!xfer->isVisible());
+    QTest::keyClick(main, Qt::Key_F2);
+    QVERIFY(xfer->isVisible());
+    xfer->hide();
+    main->action(CMessengerDlg::FileTransfers)->trigger();
+    QVERIFY(xfer->isVisible());
+
+    emit manager.requestRefused("uid-x", QStringLiteral("C:\\secret\\passwords.txt"));
+    QTRY_VERIFY(main->pane()->toPlainText().contains(
+        "Refused a request from an unknown contact for a file that is not shared: passwords.txt"));
+
+    xfer->move(120, 90);
+    xfer->resize(640, 220);
+    xfer->list()->setColumnWidth(4, 77);
+    WindowPositions windows;
+    ui.refreshWindowPositions(windows, {});
+    QCOMPARE(windows.transfersWindow.toQRect().size(), QSize(640, 220));
+    QCOMPARE(windows.transferColumnWidths.value(4), 77);
+    ui.deleteWindows();
 }
 
 QTEST_MAIN(TestXferDlg)
