@@ -1,24 +1,12 @@
 #pragma once
 
-// A program for the transfers window's tests: a real controller and transfer
-// manager on a profile of its own, listening on 127.0.0.1, whose receiving
-// prompts are the desktop's own and whose rows show in a transfers window.
+// A program for the transfers window's tests: its receiving prompts are the
+// desktop's own and its rows show in a transfers window.
 
-#include "messenger/messengercontroller.h"
-#include "profile/profilestore.h"
 #include "shell/acceptdlg.h"
 #include "shell/xferdlg.h"
-#include "testsupport.h"
-#include "transfers/transferlist.h"
-#include "transfers/transfermanager.h"
+#include "transferpeer.h"
 
-#include <QDir>
-#include <QEventLoop>
-#include <QFileInfo>
-#include <QHostAddress>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 #include <QTreeWidgetItem>
 
 #include <memory>
@@ -99,29 +87,13 @@ public:
     }
 };
 
-struct Peer
+// A program whose rows show in a transfers window.
+struct Peer : transfertest::PeerBase<Ui>
 {
-    QTemporaryDir dir;
-    QString root;
-    QString folder;
-    QByteArray uid;
-    Ui ui;
-    ThreadRegistry registry;
-    std::unique_ptr<MessengerController> c;
-    std::unique_ptr<TransferManager> m;
     std::unique_ptr<CXferDlg> w;
 
-    Peer(const QString& name, const QByteArray& id)
-        : root(dir.path()), folder(root + QStringLiteral("/Profiles/u/")), uid(id)
+    Peer(const QString& name, const QByteArray& id) : PeerBase(name, id)
     {
-        ui.name = name;
-        c = std::make_unique<MessengerController>(&ui, &ui, registry);
-        c->setProfileFolder(folder);
-        c->setListenAddress(QHostAddress::LocalHost);
-        c->setPortOverride(0);
-        m = std::make_unique<TransferManager>(*c, &ui);
-        m->setSchedulerPeriod(0); // the tests tick by hand
-        m->attach();
         ui.prompts.setManager(m.get());
         w = std::make_unique<CXferDlg>(*m);
         ui.window = w.get();
@@ -129,50 +101,10 @@ struct Peer
     ~Peer()
     {
         exit();
+        ui.window = nullptr;
         w.reset();
-        m.reset();
-        c.reset();
     }
 
-    QString path(const QString& relative) const { return root + QLatin1Char('/') + relative; }
-    void prepare(const Settings& settings, const QList<Contact>& contacts = {},
-                 const QList<TransferListRow>& rows = {})
-    {
-        QDir().mkpath(folder);
-        ProfileStore store(folder, nullptr);
-        store.writeSettings(settings);
-        Identity own = DefaultIdentity();
-        own.name.setText(ui.name);
-        own.uid.set(uid);
-        store.writeMyInfo(own);
-        store.writeContacts(contacts);
-        if (!rows.isEmpty())
-            SaveTransferList(folder + TransfersFileName, rows, nullptr);
-    }
-    bool start()
-    {
-        c->start();
-        return QTest::qWaitFor([this] { return c->listenPort() != 0; }, 10000);
-    }
-    bool exit()
-    {
-        if (!c || c->isExiting())
-            return true;
-        bool exited = false;
-        QEventLoop loop;
-        QObject::connect(c.get(), &MessengerController::exited, &loop, [&] {
-            exited = true;
-            loop.quit();
-        });
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        c->Exit();
-        if (!exited)
-            loop.exec();
-        return exited;
-    }
-    quint16 port() const { return c->listenPort(); }
-    Contact& contact(const QByteArray& id) const { return *c->findContact(id); }
-    const Transfer& t(int row) const { return m->row(row).transfer; }
     // The text the window shows in a cell of the manager's row.
     QString cell(int row, int column) const
     {
@@ -194,38 +126,8 @@ inline Settings settings(const QString& inbox = QString(), bool autoAccept = tru
     return s;
 }
 
-inline Contact stored(const QString& name, const QByteArray& uid)
-{
-    Contact c = NewContact();
-    c.name.setText(name);
-    c.uid.set(uid);
-    c.ip.set("127.0.0.1");
-    return c;
-}
-
-inline QString makeFile(const QString& path, int size, int seed = 0)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + seed) ^ (i >> 7));
-    testsupport::writeAll(path, bytes);
-    return path;
-}
-
-// a opens the chat session to b; both see the other Online.
-inline bool connectPair(Peer& a, Peer& b)
-{
-    a.c->AddContact(QStringLiteral("127.0.0.1"), b.port(), QByteArray(), QByteArray());
-    return QTest::qWaitFor(
-        [&] {
-            const Contact* x = a.c->findContact(b.uid);
-            const Contact* y = b.c->findContact(a.uid);
-            return x && y && x->status == StatusOnline && y->status == StatusOnline &&
-                   a.c->chatSessions().postTyping(x->sessionThread, 0) &&
-                   b.c->chatSessions().postTyping(y->sessionThread, 0);
-        },
-        10000);
-}
+using transfertest::connectPair;
+using transfertest::makeFile;
+using transfertest::stored;
 
 } // namespace xfertest
