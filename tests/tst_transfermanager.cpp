@@ -28,7 +28,7 @@ using transfertest::connectPair;
 using transfertest::makeFile;
 using transfertest::stored;
 
-class Recorder : public MessengerUi, public ProfileUi, public TransferUi
+class Recorder : public transfertest::QuietUi, public TransferUi
 {
 public:
     struct Prompt
@@ -36,40 +36,12 @@ public:
         FileSessionId session;
         QString title;
     };
-    QString name;
-    QStringList boxes; // "caption|text"
     QList<Prompt> accepts;
     QList<FileSessionId> closed;
 
-    void eventLine(const QString&) override {}
-    void mainStatusChanged(const QString&) override {}
-    void chatStatusChanged(const Contact&, const QString&) override {}
-    void lineAppended(const Contact*, const PaneLine&) override {}
-    void typingChanged(const Contact&, bool) override {}
-    void myStatusChanged(int, const QString&, const QList<StatusLabelColor>&) override {}
-    void contactAdded(const Contact&) override {}
-    void contactRemoving(const Contact&) override {}
-    void contactChanged(const Contact&) override {}
-    void contactListChanged() override {}
-    void popup(const QString&, const QString&, const QByteArray&) override {}
-    void playSound(const QString&) override {}
-    void messageBox(ProfileUi::Icon, const QString& caption, const QString& text) override
+    void messageBox(ProfileUi::Icon icon, const QString& caption, const QString& text) override
     {
-        boxes.append(caption + QLatin1Char('|') + text);
-    }
-    bool askYesNo(const QString&, const QString&) override { return true; }
-    std::optional<QString> askText(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    void showMessage(ProfileUi::Icon icon, const QString& caption, const QString& text) override
-    {
-        messageBox(icon, caption, text);
-    }
-    bool askDynamicIp(const QString&, const QString&) override { return false; }
-    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
-    {
-        return name;
+        QuietUi::messageBox(icon, caption, text);
     }
     void askAccept(FileSessionId session, const QString& title, const QString&,
                    const Transfer&) override

@@ -33,6 +33,22 @@ CTabbedText* textLabel(const QString& text, QWidget* parent)
     return new CTabbedText(text, parent);
 }
 
+void centreOnScreen(QWidget* w);
+
+// The picture beside the text, the buttons below, the whole centred.
+void layOutPrompt(QDialog* dlg, const QPixmap& picture, QWidget* text, QHBoxLayout* buttons)
+{
+    auto* top = new QHBoxLayout;
+    top->addWidget(pictureLabel(picture, dlg));
+    top->addWidget(text, 1);
+    auto* layout = new QVBoxLayout(dlg);
+    layout->addLayout(top);
+    layout->addSpacing(8);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    centreOnScreen(dlg);
+}
+
 void centreOnScreen(QWidget* w)
 {
     w->adjustSize();
@@ -82,19 +98,11 @@ CAcceptDlg::CAcceptDlg(const QString& title, const QString& text, const Transfer
         emit answered(false);
     });
 
-    auto* top = new QHBoxLayout;
-    top->addWidget(pictureLabel(m_picture, this));
-    top->addWidget(m_text, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_accept);
     buttons->addWidget(m_deny);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addSpacing(8);
-    layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    centreOnScreen(this);
+    layOutPrompt(this, m_picture, m_text, buttons);
 }
 
 QString CAcceptDlg::text() const
@@ -160,15 +168,7 @@ CResumeDlg::CResumeDlg(const ResumePromptContent& content, QWidget* parent)
     button(ResumeChoice::Resume)->setEnabled(content.resumeEnabled);
     button(ResumeChoice::Overwrite)->setEnabled(content.overwriteEnabled);
 
-    auto* top = new QHBoxLayout;
-    top->addWidget(pictureLabel(m_picture, this));
-    top->addWidget(m_text, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addSpacing(8);
-    layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    centreOnScreen(this);
+    layOutPrompt(this, m_picture, m_text, buttons);
 }
 
 QString CResumeDlg::text() const
