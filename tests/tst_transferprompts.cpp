@@ -5,6 +5,7 @@
 // real transfers between two programs on 127.0.0.1.
 
 #include "shell/filedialogex.h"
+#include "shell/fileicons.h"
 #include "xferpeer.h"
 
 #include <QLineEdit>
@@ -51,61 +52,45 @@ void TestTransferPrompts::resumePrompt_data()
 {
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("folder");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("icon");
-    QTest::addColumn<QStringList>("disabled");
-
-    const int info = int(PromptIcon::Information);
-    const int question = int(PromptIcon::Question);
-    const int exclamation = int(PromptIcon::Exclamation);
-    QTest::newRow("2, file") << 2 << false << "File Not Writeable"
-                             << "Cannot Open File For Writing\nIt may be in use by another "
-                                "process.\n\nFile: mine.txt"
-                             << exclamation << QStringList{"&Resume", "&Overwrite"};
-    QTest::newRow("2, folder") << 2 << true << "Directory Creation Failed"
-                               << "Could not create the directory you selected, Try another name "
-                                  "or path.\n\nFolder: mine.txt"
-                               << exclamation << QStringList{"&Resume", "&Overwrite"};
-    QTest::newRow("4") << 4 << false << "File Is Identical"
-                       << "The selected file and senders file are identical.\n\nFile: report.txt"
-                       << info << QStringList{"&Resume"};
-    QTest::newRow("5, file") << 5 << false << "Resume File?"
-                             << "The file selected is 25.00% complete.\n\nFile: report.txt"
-                             << question << QStringList{};
-    QTest::newRow("5, folder") << 5 << true << "Resume Folder?"
-                               << "The folder already exists, it can be resumed or overwritten "
-                                  "with the incoming folder.\n\nFolder: report.txt"
-                               << question << QStringList{};
-    QTest::newRow("7") << 7 << false << "File Already Exist"
-                       << "The file you selected already exist.\n\nFile: mine.txt" << info
-                       << QStringList{"&Resume"};
-    QTest::newRow("8") << 8 << false << "File Already Exist"
-                       << "The file you selected already exist.\n\nFile: mine.txt" << info
-                       << QStringList{"&Resume"};
+    QTest::newRow("2, file") << 2 << false;
+    QTest::newRow("2, folder") << 2 << true;
+    QTest::newRow("4") << 4 << false;
+    QTest::newRow("5, file") << 5 << false;
+    QTest::newRow("5, folder") << 5 << true;
+    QTest::newRow("7") << 7 << false;
+    QTest::newRow("8") << 8 << false;
 }
 
+// The prompt shows what the question of each code holds (its texts are
+// checked with the decision logic): title, text, icon, the buttons it
+// disables, and the picture of the sender's file type or of a folder.
 void TestTransferPrompts::resumePrompt()
 {
     QFETCH(int, code);
     QFETCH(bool, folder);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QFETCH(int, icon);
-    QFETCH(QStringList, disabled);
-
     Transfer offer = NewTransfer();
     offer.isFolder = folder ? 1 : 0;
     offer.senderPath = QStringLiteral("C:\\peer\\report.txt");
     offer.savedPath = QStringLiteral("/home/me/mine.txt");
     offer.totalSize = 1000;
-    CResumeDlg dlg(ResumePrompt(TargetClass(code), offer, 250));
-    QCOMPARE(dlg.windowTitle(), title);
-    QCOMPARE(dlg.text(), text);
-    QCOMPARE(int(dlg.icon()), icon);
+    const ResumePromptContent content = ResumePrompt(TargetClass(code), offer, 250);
+    QCOMPARE(content.senderName, QStringLiteral("report.txt"));
+    QCOMPARE(content.folder, folder);
+
+    CResumeDlg dlg(content);
+    QCOMPARE(dlg.windowTitle(), content.title);
+    QCOMPARE(dlg.text(), content.text);
+    QCOMPARE(dlg.icon(), content.icon);
+    QStringList disabled;
+    if (!content.resumeEnabled)
+        disabled << "&Resume";
+    if (!content.overwriteEnabled)
+        disabled << "&Overwrite";
     QCOMPARE(disabledButtons(&dlg), disabled);
     QVERIFY(!dlg.windowIcon().isNull());
-    QVERIFY(!dlg.picture().isNull());
+    const QPixmap expected = FileTypeIcon(folder ? QString() : QStringLiteral("report.txt"), folder)
+                                 .pixmap(dlg.picture().size());
+    QCOMPARE(dlg.picture().toImage(), expected.toImage());
     QCOMPARE(dlg.button(ResumeChoice::Reselect)->text(), QStringLiteral("R&eselect"));
     QCOMPARE(dlg.button(ResumeChoice::AutoRename)->text(), QStringLiteral("&AutoRename"));
     QCOMPARE(dlg.button(ResumeChoice::Cancel)->text(), QStringLiteral("&Cancel"));

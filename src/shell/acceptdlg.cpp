@@ -245,14 +245,12 @@ void TransferPrompts::acceptTextChanged(FileSessionId session, const QString& te
         dlg->setText(text);
 }
 
-void TransferPrompts::askSavePath(FileSessionId session, const QString& proposedName, bool folder)
+void TransferPrompts::askSavePath(FileSessionId session, const QString& proposedName, bool)
 {
     Prompts& p = m_prompts[session];
     // The picker belongs to the accept prompt and goes with it.
     auto* dlg = new CFileDialogEx(p.accept, QStringLiteral("Save As"), false, proposedName);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
-    if (folder)
-        dlg->setNameFilter(QStringLiteral("All Files (*)"));
     connect(dlg, &QDialog::finished, this, [this, session, dlg] {
         if (dlg->result() == CFileDialogEx::Chosen && m_manager)
             m_manager->answerSavePath(session, dlg->SelectedPath());
