@@ -80,7 +80,7 @@ struct Peer : transfertest::PeerBase<Ui>
     // The text the window shows in a cell of the manager's row.
     QString cell(int row, int column) const
     {
-        QTreeWidgetItem* item = w->itemOfRow(row);
+        QTreeWidgetItem* item = w ? w->itemOfRow(row) : nullptr;
         return item ? item->text(column) : QStringLiteral("<no item>");
     }
 };
