@@ -4,6 +4,7 @@
 #include "messenger/messengercontroller.h"
 #include "profile/profilestore.h"
 #include "testsupport.h"
+#include "transferpeer.h"
 #include "transfers/transferformat.h"
 #include "transfers/transferlist.h"
 #include "transfers/transfermanager.h"
@@ -23,8 +24,11 @@ using testsupport::readAll;
 using testsupport::writeAll;
 using S = TransferState;
 using Cmd = TransferCommand;
+using transfertest::connectPair;
+using transfertest::makeFile;
+using transfertest::stored;
 
-class Recorder : public MessengerUi, public ProfileUi, public TransferUi
+class Recorder : public transfertest::QuietUi, public TransferUi
 {
 public:
     struct Prompt
@@ -32,40 +36,12 @@ public:
         FileSessionId session;
         QString title;
     };
-    QString name;
-    QStringList boxes; // "caption|text"
     QList<Prompt> accepts;
     QList<FileSessionId> closed;
 
-    void eventLine(const QString&) override {}
-    void mainStatusChanged(const QString&) override {}
-    void chatStatusChanged(const Contact&, const QString&) override {}
-    void lineAppended(const Contact*, const PaneLine&) override {}
-    void typingChanged(const Contact&, bool) override {}
-    void myStatusChanged(int, const QString&, const QList<StatusLabelColor>&) override {}
-    void contactAdded(const Contact&) override {}
-    void contactRemoving(const Contact&) override {}
-    void contactChanged(const Contact&) override {}
-    void contactListChanged() override {}
-    void popup(const QString&, const QString&, const QByteArray&) override {}
-    void playSound(const QString&) override {}
-    void messageBox(ProfileUi::Icon, const QString& caption, const QString& text) override
+    void messageBox(ProfileUi::Icon icon, const QString& caption, const QString& text) override
     {
-        boxes.append(caption + QLatin1Char('|') + text);
-    }
-    bool askYesNo(const QString&, const QString&) override { return true; }
-    std::optional<QString> askText(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    void showMessage(ProfileUi::Icon icon, const QString& caption, const QString& text) override
-    {
-        messageBox(icon, caption, text);
-    }
-    bool askDynamicIp(const QString&, const QString&) override { return false; }
-    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
-    {
-        return name;
+        QuietUi::messageBox(icon, caption, text);
     }
     void askAccept(FileSessionId session, const QString& title, const QString&,
                    const Transfer&) override
@@ -77,83 +53,11 @@ public:
     void closePrompts(FileSessionId session) override { closed.append(session); }
 };
 
-// One program: controller and (optionally) transfer manager on a profile of
-// its own, listening on 127.0.0.1 with a free port.
-struct Peer
+// One program with the recorder as its user.
+struct Peer : transfertest::PeerBase<Recorder>
 {
-    QTemporaryDir dir;
-    QString root;
-    QString folder;
-    QByteArray uid;
-    Recorder ui;
-    ThreadRegistry registry;
-    std::unique_ptr<MessengerController> c;
-    std::unique_ptr<TransferManager> m;
+    using PeerBase::PeerBase;
 
-    Peer(const QString& name, const QByteArray& id, const QString& dataRoot = QString(),
-         bool withManager = true)
-        : root(dataRoot.isEmpty() ? dir.path() : dataRoot),
-          folder(root + QStringLiteral("/Profiles/u/")), uid(id)
-    {
-        ui.name = name;
-        c = std::make_unique<MessengerController>(&ui, &ui, registry);
-        c->setProfileFolder(folder);
-        c->setListenAddress(QHostAddress::LocalHost);
-        c->setPortOverride(0);
-        if (withManager) {
-            m = std::make_unique<TransferManager>(*c, &ui);
-            m->setSchedulerPeriod(0); // the tests tick by hand
-            m->attach();
-        }
-    }
-    ~Peer()
-    {
-        exit();
-        m.reset();
-        c.reset();
-    }
-
-    QString path(const QString& relative) const { return root + QLatin1Char('/') + relative; }
-    void prepare(const Settings& settings, const QList<Contact>& contacts = {},
-                 const QList<TransferListRow>& rows = {})
-    {
-        QDir().mkpath(folder);
-        ProfileStore store(folder, nullptr);
-        store.writeSettings(settings);
-        Identity own = DefaultIdentity();
-        own.name.setText(ui.name);
-        own.uid.set(uid);
-        store.writeMyInfo(own);
-        store.writeContacts(contacts);
-        if (!rows.isEmpty())
-            SaveTransferList(folder + TransfersFileName, rows, nullptr);
-    }
-    bool start()
-    {
-        c->start();
-        return QTest::qWaitFor([this] { return c->listenPort() != 0; }, 10000);
-    }
-    bool exit()
-    {
-        if (!c || c->isExiting())
-            return true;
-        // A plain loop: a spy's wait returns at once after a failed check, and
-        // the registry must outlive the shutdown that runs on its own thread.
-        bool exited = false;
-        QEventLoop loop;
-        QObject::connect(c.get(), &MessengerController::exited, &loop, [&] {
-            exited = true;
-            loop.quit();
-        });
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        c->Exit();
-        if (!exited)
-            loop.exec();
-        return exited;
-    }
-    quint16 port() const { return c->listenPort(); }
-    Contact& contact(const QByteArray& id) const { return *c->findContact(id); }
-    const Transfer& t(int row) const { return m->row(row).transfer; }
     // The row showing this name.
     int rowNamed(const QString& name) const
     {
@@ -186,15 +90,6 @@ Settings settings(const QString& inbox = QString(), bool queue = false, int max 
     return s;
 }
 
-Contact stored(const QString& name, const QByteArray& uid)
-{
-    Contact c = NewContact();
-    c.name.setText(name);
-    c.uid.set(uid);
-    c.ip.set("127.0.0.1");
-    return c;
-}
-
 TransferListRow listed(S state, bool send, const QByteArray& uid, const QString& senderPath,
                        const QString& savedPath = QString())
 {
@@ -206,32 +101,6 @@ TransferListRow listed(S state, bool send, const QByteArray& uid, const QString&
     t.savedPath = savedPath;
     t.totalSize = 3;
     return {t, QStringLiteral("Old (1.2.3.4)")};
-}
-
-QString makeFile(const QString& path, int size)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 131) ^ (i >> 7));
-    writeAll(path, bytes);
-    return path;
-}
-
-// a opens the chat session to b; both see the other Online.
-bool connectPair(Peer& a, Peer& b)
-{
-    a.c->AddContact(QStringLiteral("127.0.0.1"), b.port(), QByteArray(), QByteArray());
-    return QTest::qWaitFor(
-        [&] {
-            const Contact* x = a.c->findContact(b.uid);
-            const Contact* y = b.c->findContact(a.uid);
-            // A typing notice goes out only once a session is fully open.
-            return x && y && x->status == StatusOnline && y->status == StatusOnline &&
-                   a.c->chatSessions().postTyping(x->sessionThread, 0) &&
-                   b.c->chatSessions().postTyping(y->sessionThread, 0);
-        },
-        10000);
 }
 
 class TestTransferManager : public QObject

@@ -120,6 +120,7 @@ int main(int argc, char* argv[])
 
     controller.start();
     window->restorePositions(controller.windowPositions());
+    ui.restoreTransfersWindow(controller.windowPositions());
     window->applySettings();
     window->showMainHistory();
     if (parser.isSet(minimized) && !toTray)

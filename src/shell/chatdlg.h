@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfers/transfermanager.h"
+
 #include <QDialog>
 #include <QIcon>
 #include <QString>
@@ -28,7 +30,7 @@ public:
     // Room the bar leaves to the pane above it and the input below it.
     static constexpr int TopMargin = 60;
     static constexpr int BottomMargin = 25;
-    static constexpr int MaxDroppedItems = 100;
+    static constexpr int MaxDroppedItems = TransferManager::MaxDropItems;
 
     // Drop notices, the codes the main window knows them by.
     enum Notice { TooManyFiles = 3, DropFailed = 4 };

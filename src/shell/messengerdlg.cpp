@@ -250,7 +250,7 @@ void CMessengerDlg::buildMenus()
     addCommand(help, QStringLiteral("&About..."), About);
 
     // The windows behind these commands are not part of this program yet.
-    for (int c : {FileTransfers, RemoteShares, BrowsingContacts})
+    for (int c : {RemoteShares, BrowsingContacts})
         m_actions.value(c)->setEnabled(false);
 }
 
@@ -675,7 +675,8 @@ void CMessengerDlg::runCommand(int command)
         openOptions();
         break;
     case FileTransfers:
-        notAvailable(QStringLiteral("The transfers window"));
+        if (m_transfers)
+            m_transfers->ShowTransfers();
         break;
     case RemoteShares:
         notAvailable(QStringLiteral("Remote share browsing"));

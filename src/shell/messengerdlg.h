@@ -4,6 +4,7 @@
 #include "messenger/messengerui.h"
 #include "profile/profilestore.h"
 #include "shell/controlanchors.h"
+#include "transfers/transfermanager.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -91,7 +92,7 @@ public:
     static constexpr int MinHeight = 300;
     // Bars closer than this to the window's left or top edge are put back.
     static constexpr int BarRule = 200;
-    static constexpr int MaxDropItems = 100;
+    static constexpr int MaxDropItems = TransferManager::MaxDropItems;
 
     explicit CMessengerDlg(MessengerController& controller, QWidget* parent = nullptr);
     ~CMessengerDlg() override;

@@ -1,8 +1,11 @@
 #include "shell/screenshotter.h"
 
 #include "messenger/messengercontroller.h"
+#include "shell/acceptdlg.h"
 #include "shell/anidlg.h"
 #include "shell/chatdlg.h"
+#include "shell/filedialogex.h"
+#include "shell/listctrlex.h"
 #include "shell/messengerdlg.h"
 #include "shell/shellui.h"
 #include "shell/splitters.h"
@@ -18,14 +21,19 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include "shell/xferdlg.h"
+#include "transfers/transfermanager.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -33,6 +41,8 @@
 #include <memory>
 
 namespace {
+
+bool transferShotsPending();
 
 // One picture after another, each once the windows had time to settle.
 class Runner : public QObject
@@ -88,6 +98,7 @@ private:
         QTimer::singleShot(2500, this, &Runner::mainWindow);
     }
 
+public:
     // The window's picture with a title bar (the virtual screen has no
     // window manager to draw one), on the backdrop.
     static QPixmap framed(QWidget* window)
@@ -145,6 +156,7 @@ private:
         return canvas;
     }
 
+private:
     void save(const QPixmap& pixmap, const char* name)
     {
         pixmap.save(QDir(m_folder).filePath(QString::fromLatin1(name)));
@@ -304,6 +316,11 @@ private:
 
     void finish()
     {
+        // The transfers pictures take their own time.
+        if (transferShotsPending()) {
+            QTimer::singleShot(500, this, &Runner::finish);
+            return;
+        }
         if (!m_controller.isExiting())
             m_controller.Exit();
     }
@@ -321,6 +338,96 @@ private:
     COptionsDlg* m_options = nullptr;
 };
 
+// --- the transfers window and the receiving prompts ---
+
+bool g_transferShotsPending = false;
+
+bool transferShotsPending()
+{
+    return g_transferShotsPending;
+}
+
+// With ZEPHLINK_SCREENSHOTS_SAVE=<path>, the next offer is accepted into
+// that path (where a partial file waits, so the resume prompt shows), each
+// prompt is pictured on its way, and the transfers window once data flows.
+class TransferShots : public QObject
+{
+public:
+    TransferShots(ShellUi& ui, const QString& folder, const QString& savePath)
+        : QObject(&ui), m_ui(ui), m_folder(folder), m_savePath(savePath)
+    {
+        g_transferShotsPending = true;
+        connect(ui.prompts(), &TransferPrompts::promptShown, this, &TransferShots::prompt);
+        QTimer::singleShot(55000, this, [] { g_transferShotsPending = false; });
+    }
+
+private:
+    void save(const QPixmap& pixmap, const char* name)
+    {
+        pixmap.save(QDir(m_folder).filePath(QString::fromLatin1(name)));
+    }
+
+    void prompt(QWidget* w)
+    {
+        QPointer<QWidget> shown(w);
+        if (auto* accept = qobject_cast<CAcceptDlg*>(w)) {
+            QTimer::singleShot(1000, this, [this, shown, accept] {
+                if (!shown)
+                    return;
+                save(Runner::framed(accept), "accept-prompt.png");
+                accept->acceptButton()->click();
+            });
+        } else if (auto* picker = qobject_cast<CFileDialogEx*>(w)) {
+            QTimer::singleShot(500, this, [this, shown, picker] {
+                if (!shown)
+                    return;
+                if (auto* name = picker->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                    name->setText(m_savePath);
+                picker->accept();
+            });
+        } else if (auto* resume = qobject_cast<CResumeDlg*>(w)) {
+            QTimer::singleShot(1000, this, [this, shown, resume] {
+                if (!shown)
+                    return;
+                save(Runner::framed(resume), "resume-prompt.png");
+                resume->button(ResumeChoice::Resume)->click();
+                QTimer::singleShot(2500, this, &TransferShots::transfersWindow);
+            });
+        }
+    }
+
+    void transfersWindow()
+    {
+        CXferDlg* xfer = m_ui.transfersWindow();
+        if (!xfer) {
+            g_transferShotsPending = false;
+            return;
+        }
+        xfer->ShowTransfers(true);
+        xfer->resize(900, 210);
+        const int widths[] = {180, 150, 45, 140, 95, 165, 100};
+        for (int c = 0; c < 7; ++c)
+            xfer->list()->setColumnWidth(c, widths[c]);
+        xfer->list()->setCurrentItem(xfer->list()->topLevelItem(0));
+        QTimer::singleShot(1500, this, [this, xfer] {
+            save(Runner::framed(xfer), "transfers-window.png");
+            xfer->runCommand(int(TransferCommand::Properties), 0);
+            QTimer::singleShot(800, this, [this, xfer] {
+                const QList<CPropDlg*> boxes = xfer->propertyBoxes();
+                if (!boxes.isEmpty()) {
+                    save(Runner::framed(boxes.last()), "transfer-properties.png");
+                    boxes.last()->close();
+                }
+                g_transferShotsPending = false;
+            });
+        });
+    }
+
+    ShellUi& m_ui;
+    QString m_folder;
+    QString m_savePath;
+};
+
 } // namespace
 
 void Screenshotter::startIfAsked(ShellUi& ui, MessengerController& controller)
@@ -329,4 +436,7 @@ void Screenshotter::startIfAsked(ShellUi& ui, MessengerController& controller)
     if (folder.isEmpty())
         return;
     new Runner(ui, controller, folder);
+    const QString savePath = qEnvironmentVariable("ZEPHLINK_SCREENSHOTS_SAVE");
+    if (!savePath.isEmpty())
+        new TransferShots(ui, folder, savePath);
 }

@@ -1,6 +1,7 @@
 #include "shell/shellui.h"
 
 #include "messenger/messengercontroller.h"
+#include "shell/acceptdlg.h"
 #include "shell/anidlg.h"
 #include "shell/chatdlg.h"
 #include "shell/editdlg.h"
@@ -10,10 +11,16 @@
 #include "shell/msgrichedit2.h"
 #include "shell/shellfiles.h"
 #include "shell/trayicon.h"
+#include "shell/xferdlg.h"
 #include "transfers/transfermanager.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -41,7 +48,7 @@ QMessageBox::Icon boxIcon(ProfileUi::Icon icon)
 
 } // namespace
 
-ShellUi::ShellUi(QObject* parent) : QObject(parent) {}
+ShellUi::ShellUi(QObject* parent) : QObject(parent), m_transferPrompts(new TransferPrompts(this)) {}
 
 ShellUi::~ShellUi()
 {
@@ -52,6 +59,9 @@ void ShellUi::deleteWindows()
 {
     qDeleteAll(m_chats);
     m_chats.clear();
+    for (FileSessionId session : m_transferPrompts->sessions())
+        m_transferPrompts->closePrompts(session);
+    delete m_xfer;
     delete m_window;
 }
 
@@ -62,6 +72,19 @@ void ShellUi::attach(MessengerController& controller, TransferManager* transfers
     CChatDlg::setStatusIconProvider([](int status) { return Icons::statusIcon(status); });
     m_window = new CMessengerDlg(controller);
     m_window->setTransferManager(transfers);
+    m_transferPrompts->setManager(transfers);
+    if (transfers) {
+        m_xfer = new CXferDlg(*transfers, m_window);
+        connect(m_xfer, &CXferDlg::helpRequested, m_window,
+                [this] { m_window->functionKey(Qt::Key_F1); });
+        // A peer asked for something it may not have: the user hears of it.
+        connect(transfers, &TransferManager::requestRefused, this,
+                [this](const QByteArray& uid, const QString& path) {
+                    const Contact* c = m_controller ? m_controller->findContact(uid) : nullptr;
+                    eventLine(
+                        TransferManager::RefusedRequestText(c ? DisplayName(*c) : QString(), path));
+                });
+    }
     connect(m_window, &CMessengerDlg::exitRequested, &controller, [this] {
         if (!m_controller->isExiting())
             m_controller->Exit();
@@ -325,8 +348,13 @@ void ShellUi::showQueueViewer(const QString& title, const QList<QByteArray>& doc
 
 void ShellUi::refreshWindowPositions(WindowPositions& windows, const QList<Contact*>& contacts)
 {
-    if (m_window && m_window->isVisible())
+    if (m_window && m_window->isVisible()) {
         m_window->storePositions(windows);
+        if (m_xfer)
+            m_xfer->storeRectangle(windows);
+    }
+    if (m_xfer)
+        m_xfer->storeColumnWidths(windows);
     for (Contact* c : contacts) {
         if (CChatDlg* chat = chatOf(*c); chat && chat->isVisible())
             chat->storeGeometry();
@@ -342,6 +370,19 @@ void ShellUi::hideWindows()
     m_window->hide();
     for (CChatDlg* chat : std::as_const(m_chats))
         chat->hide();
+    if (m_xfer)
+        m_xfer->hide();
+}
+
+CXferDlg* ShellUi::transfersWindow() const
+{
+    return m_xfer;
+}
+
+void ShellUi::restoreTransfersWindow(const WindowPositions& windows)
+{
+    if (m_xfer)
+        m_xfer->restorePositions(windows);
 }
 
 // --- ProfileUi ---
@@ -367,85 +408,44 @@ QPoint ShellUi::cursorPosition()
     return QCursor::pos();
 }
 
-// --- TransferUi: the receiving side's questions, until the transfers
-// window takes them over ---
+// --- TransferUi: the receiving side's prompts and the transfers window ---
 
 void ShellUi::askAccept(FileSessionId session, const QString& title, const QString& text,
-                        const Transfer&)
+                        const Transfer& offer)
 {
-    auto* box =
-        new QMessageBox(QMessageBox::Question, title, text, QMessageBox::NoButton, m_window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* accept = box->addButton(QStringLiteral("&Accept"), QMessageBox::AcceptRole);
-    box->addButton(QStringLiteral("&Deny"), QMessageBox::RejectRole);
-    connect(box, &QMessageBox::finished, this, [this, box, accept, session] {
-        if (!m_transfers)
-            return;
-        if (box->clickedButton() == accept)
-            m_transfers->answerAccept(session);
-        else
-            m_transfers->answerDeny(session);
-    });
-    m_prompts[session].append(box);
-    box->open();
+    m_transferPrompts->askAccept(session, title, text, offer);
+}
+
+void ShellUi::acceptTextChanged(FileSessionId session, const QString& text)
+{
+    m_transferPrompts->acceptTextChanged(session, text);
 }
 
 void ShellUi::askSavePath(FileSessionId session, const QString& proposedName, bool folder)
 {
-    auto* dlg = new QFileDialog(m_window, QStringLiteral("Save As"), QString(), QString());
-    dlg->setAttribute(Qt::WA_DeleteOnClose);
-    dlg->setAcceptMode(QFileDialog::AcceptSave);
-    dlg->setFileMode(folder ? QFileDialog::Directory : QFileDialog::AnyFile);
-    dlg->selectFile(proposedName);
-    connect(dlg, &QFileDialog::fileSelected, this, [this, session](const QString& path) {
-        if (m_transfers)
-            m_transfers->answerSavePath(session, path);
-    });
-    connect(dlg, &QFileDialog::rejected, this, [this, session] {
-        if (m_transfers)
-            m_transfers->answerDeny(session);
-    });
-    m_prompts[session].append(dlg);
-    dlg->open();
+    m_transferPrompts->askSavePath(session, proposedName, folder);
 }
 
 void ShellUi::askResume(FileSessionId session, const ResumePromptContent& content)
 {
-    auto* box = new QMessageBox(QMessageBox::Question, content.title, content.text,
-                                QMessageBox::NoButton, m_window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QList<QPair<QPushButton*, ResumeChoice>> choices;
-    if (content.resumeEnabled)
-        choices.append({box->addButton(QStringLiteral("&Resume"), QMessageBox::AcceptRole),
-                        ResumeChoice::Resume});
-    if (content.overwriteEnabled)
-        choices.append({box->addButton(QStringLiteral("&Overwrite"), QMessageBox::AcceptRole),
-                        ResumeChoice::Overwrite});
-    choices.append({box->addButton(QStringLiteral("Auto &Rename"), QMessageBox::AcceptRole),
-                    ResumeChoice::AutoRename});
-    choices.append(
-        {box->addButton(QStringLiteral("&Cancel"), QMessageBox::RejectRole), ResumeChoice::Cancel});
-    connect(box, &QMessageBox::finished, this, [this, box, choices, session] {
-        ResumeChoice choice = ResumeChoice::Cancel;
-        for (const auto& [button, c] : choices) {
-            if (box->clickedButton() == button)
-                choice = c;
-        }
-        if (m_transfers)
-            m_transfers->answerResume(session, choice);
-    });
-    m_prompts[session].append(box);
-    box->open();
+    m_transferPrompts->askResume(session, content);
 }
 
 void ShellUi::closePrompts(FileSessionId session)
 {
-    for (const QPointer<QWidget>& w : m_prompts.take(session)) {
-        if (w) {
-            w->disconnect(this);
-            w->close();
-        }
-    }
+    m_transferPrompts->closePrompts(session);
+}
+
+void ShellUi::showTransfers(bool activate)
+{
+    if (m_xfer && (!m_window || m_window->mayShow() || activate))
+        m_xfer->ShowTransfers(activate);
+}
+
+void ShellUi::showProperties(const QString& text)
+{
+    if (m_xfer)
+        m_xfer->showProperties(text);
 }
 
 void ShellUi::openPath(const QString& path)
@@ -455,5 +455,26 @@ void ShellUi::openPath(const QString& path)
 
 void ShellUi::showInFolder(const QString& path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    const QString folder = QFileInfo(path).absolutePath();
+    const auto openFolder = [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+    // The file manager selects the file where the desktop offers it.
+    const QString service = QStringLiteral("org.freedesktop.FileManager1");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
+    if (!names || (!names->isServiceRegistered(service).value() &&
+                   !names->activatableServiceNames().value().contains(service))) {
+        openFolder();
+        return;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                       service, QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [openFolder](QDBusPendingCallWatcher* w) {
+                if (w->isError())
+                    openFolder();
+                w->deleteLater();
+            });
 }

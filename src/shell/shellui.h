@@ -11,6 +11,8 @@
 #include <memory>
 
 class CChatDlg;
+class CXferDlg;
+class TransferPrompts;
 class CMessengerDlg;
 class MessengerController;
 class QSoundEffect;
@@ -37,6 +39,12 @@ public:
     // controller still exists); later calls find no window to show.
     void deleteWindows();
     CChatDlg* chatWindow(const Contact& contact) const { return m_chats.value(&contact); }
+    // The transfers window (none without a transfer manager) and the
+    // receiving side's prompts.
+    CXferDlg* transfersWindow() const;
+    TransferPrompts* prompts() const { return m_transferPrompts; }
+    // Puts the transfers window and its columns where WindowPos.cfg says.
+    void restoreTransfersWindow(const WindowPositions& windows);
 
     // --- MessengerUi ---
     void eventLine(const QString& text) override;
@@ -86,9 +94,12 @@ public:
                    const Transfer& offer) override;
     void askSavePath(FileSessionId session, const QString& proposedName, bool folder) override;
     void askResume(FileSessionId session, const ResumePromptContent& content) override;
+    void acceptTextChanged(FileSessionId session, const QString& text) override;
     void closePrompts(FileSessionId session) override;
+    void showTransfers(bool activate) override;
     void openPath(const QString& path) override;
     void showInFolder(const QString& path) override;
+    void showProperties(const QString& text) override;
 
 signals:
     // A popup opened (the screenshot script and tests watch for it).
@@ -106,5 +117,6 @@ private:
     QPointer<CMessengerDlg> m_window;
     QHash<const Contact*, CChatDlg*> m_chats;
     QHash<QString, QSoundEffect*> m_sounds;
-    QHash<FileSessionId, QList<QPointer<QWidget>>> m_prompts;
+    QPointer<CXferDlg> m_xfer;
+    TransferPrompts* m_transferPrompts;
 };

@@ -329,6 +329,8 @@ ResumePromptContent ResumePrompt(TargetClass code, const Transfer& offer, uint64
     ResumePromptContent c;
     const QString savedName = PathNamePart(offer.savedPath);
     const QString senderName = PathNamePart(offer.senderPath);
+    c.senderName = senderName;
+    c.folder = offer.isFolder != 0;
     switch (code) {
     case TargetClass::NotWritable:
         c.icon = PromptIcon::Exclamation;

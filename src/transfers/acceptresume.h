@@ -153,6 +153,10 @@ struct ResumePromptContent
     PromptIcon icon = PromptIcon::Question;
     bool resumeEnabled = true;
     bool overwriteEnabled = true;
+    // What the prompt's picture shows: the type of the sender's file, or a
+    // folder.
+    QString senderName;
+    bool folder = false;
 };
 
 // What the resume prompt shows for a classification code of the offer.

@@ -125,3 +125,28 @@ QString PropertiesText(const Transfer& t, const QString& contactName, int64_t no
     text += QStringLiteral("Transfer Duration:\t%1\n").arg(duration);
     return text;
 }
+
+const QList<TransferColumn>& TransferColumns()
+{
+    static const QList<TransferColumn> columns = {
+        {QStringLiteral("File / Folder Name"), 200, ColumnAlign::Left},
+        {QStringLiteral("Size"), 120, ColumnAlign::Left},
+        {QStringLiteral("Type"), 40, ColumnAlign::Right},
+        {QStringLiteral("Contact"), 120, ColumnAlign::Left},
+        {QStringLiteral("Speed"), 70, ColumnAlign::Left},
+        {QStringLiteral("ETA / Status"), 120, ColumnAlign::Left},
+        {QStringLiteral("Progress"), 100, ColumnAlign::Center},
+    };
+    return columns;
+}
+
+QList<int> TransferColumnWidths(const QList<int32_t>& stored)
+{
+    QList<int> widths;
+    const QList<TransferColumn>& columns = TransferColumns();
+    for (int i = 0; i < columns.size(); ++i) {
+        const int kept = i < stored.size() ? int(uint32_t(stored[i]) & 0xFFFFu) : 0;
+        widths.append(kept > 0 ? kept : columns[i].width);
+    }
+    return widths;
+}

@@ -2,6 +2,7 @@
 
 #include "transfers/transfer.h"
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -23,3 +24,24 @@ QString FormatDuration(int64_t seconds);
 // contactName is the name the controller gives for t.contactUid; now is the
 // current time in seconds since 1970.
 QString PropertiesText(const Transfer& t, const QString& contactName, int64_t now);
+
+// ---- the columns of the transfers list ----
+
+enum class ColumnAlign { Left, Right, Center };
+
+struct TransferColumn
+{
+    QString title;
+    int width; // initial width in pixels
+    ColumnAlign align;
+};
+
+// The seven columns in order: name, size, type, contact, speed, status and
+// the progress column (drawn as a bar).
+inline constexpr int TransferColumnCount = 7;
+inline constexpr int TransferProgressColumn = 6;
+const QList<TransferColumn>& TransferColumns();
+
+// The widths the list starts with: a stored word's low 16 bits where the
+// profile kept one (a zero width is not kept), else the initial width.
+QList<int> TransferColumnWidths(const QList<int32_t>& stored);

@@ -201,9 +201,17 @@ std::unique_ptr<TransferRow> TransferManager::newSendRow(Transfer& t, const Cont
 
 QString TransferManager::contactText(const Contact* contact) const
 {
+    // A row without a contact shows nothing rather than an empty " ()".
     if (!contact)
-        return ContactColumnText(QString(), QString());
+        return QString();
     return ContactColumnText(DisplayName(*contact), contact->ip.text());
+}
+
+QString TransferManager::RefusedRequestText(const QString& contactName, const QString& path)
+{
+    return QStringLiteral("Refused a request from %1 for a file that is not shared: %2")
+        .arg(contactName.isEmpty() ? QStringLiteral("an unknown contact") : contactName,
+             PathNamePart(path));
 }
 
 // --- rows ---

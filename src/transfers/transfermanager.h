@@ -140,6 +140,10 @@ public:
     bool Command(TransferCommand command, int row);
     // The properties text of a row (the snapshot the box shows).
     QString Properties(int row) const;
+    // The event line of a request the peer was refused (requestRefused).
+    static QString RefusedRequestText(const QString& contactName, const QString& path);
+    // The most items one drop of files may send.
+    static constexpr int MaxDropItems = 100;
 
     // --- answers to a receiving session's prompts ---
     bool answerAccept(FileSessionId session, const QString& savePath = QString());
