@@ -1267,3 +1267,100 @@ void MessengerController::clearAll()
     m_mainHistory.Clear();
     m_ui->contactListChanged();
 }
+
+// --- shared folders ---
+
+QList<QByteArray> MessengerController::EffectiveSharedPaths(const QByteArray& uid) const
+{
+    const Contact* c = findContact(uid);
+    if (!c)
+        return {};
+    return c->shares + m_settings.sharedPaths;
+}
+
+void MessengerController::SetContactShares(Contact& contact, const QList<QByteArray>& shares)
+{
+    contact.shares = shares;
+    if (contact.sessionThread != 0)
+        m_sessions->postSharesFlag(contact.sessionThread, sharesFlagFor(contact));
+}
+
+void MessengerController::SetGeneralSharing(bool enabled, const QList<QByteArray>& sharedPaths)
+{
+    const bool before = generalSharing();
+    m_settings.sharingEnabled = enabled ? 1 : 0;
+    m_settings.sharedPaths = sharedPaths;
+    if (m_store)
+        m_store->writeSettings(m_settings);
+    if (generalSharing() != before)
+        BroadcastSharesFlag();
+}
+
+void MessengerController::BrowsingStarted(quint64 browseSession, const QByteArray& uid)
+{
+    const Contact* c = findContact(uid);
+    if (!c)
+        return;
+    if (Settings::on(m_settings.animateBrowse))
+        m_ui->popup(DisplayName(*c), QStringLiteral("Is Browsing"), c->uid.bytes());
+    m_browsingRows.append(
+        {browseSession, QStringLiteral("%1 (%2)").arg(DisplayName(*c), c->ip.text())});
+    m_ui->browsingRowsChanged();
+}
+
+void MessengerController::BrowsingEnded(quint64 browseSession)
+{
+    const qsizetype removed = m_browsingRows.removeIf(
+        [browseSession](const BrowsingRow& r) { return r.browseSession == browseSession; });
+    if (removed > 0)
+        m_ui->browsingRowsChanged();
+}
+
+void MessengerController::KickUser(int row)
+{
+    if (row >= 0 && row < m_browsingRows.size() && m_browseEnder)
+        m_browseEnder(m_browsingRows[row].browseSession);
+}
+
+void MessengerController::setBrowseEnder(std::function<void(quint64)> ender)
+{
+    m_browseEnder = std::move(ender);
+}
+
+void MessengerController::SharesConnected(const QString& title)
+{
+    setMainStatus(QStringLiteral("Connected to \"%1\" shares").arg(title));
+}
+
+bool MessengerController::ViewRemoteShares(const QByteArray& uid)
+{
+    Contact* c = findContact(uid);
+    QString caption, text;
+    if (!c) {
+        caption = QStringLiteral("Invalid Contact");
+        text = QStringLiteral("Contact you are trying to view shares for was Deleted");
+    } else if (!c->peerShares) {
+        caption = QStringLiteral("Sharing Status Changed");
+        text = QStringLiteral("Contact you are trying to view shares for is No Longer Sharing");
+    } else if (c->status == StatusOffline || c->sessionThread == 0) {
+        caption = QStringLiteral("Contact Not Online");
+        text = QStringLiteral("Contact you are trying to view shares for is not Online anymore");
+    }
+    if (!text.isEmpty()) {
+        m_ui->messageBox(MessengerUi::Icon::Warning, caption, text);
+        return false;
+    }
+    setMainStatus(QStringLiteral("Trying to connect to shares..."));
+    m_sessions->postBrowse(c->sessionThread);
+    return true;
+}
+
+void MessengerController::addListenerSetup(std::function<void(CListenThread&)> setup)
+{
+    m_listenerSetup = [before = std::move(m_listenerSetup),
+                       setup = std::move(setup)](CListenThread& listener) {
+        if (before)
+            before(listener);
+        setup(listener);
+    };
+}
