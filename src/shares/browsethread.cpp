@@ -339,7 +339,12 @@ bool CBrowseThread::takePeerIdentity(const QByteArray& plain)
     }
     m_peerClaimed = true;
     m_identified = true;
-    m_socket->markIdentified();
+    m_peerName = m_shared->peerName(m_peer.uid.bytes());
+    // A peer that is not in our list keeps counting among the unidentified
+    // connections and keeps its start deadline: it gets empty answers for a
+    // while, never a session that stays open.
+    if (m_peerName)
+        m_socket->markIdentified();
     return true;
 }
 
@@ -355,7 +360,7 @@ void CBrowseThread::onFrame(uint8_t type, const QByteArray& plain)
             m_socket->Close();
             return;
         }
-        if (send(BrowseIdentifyReply, m_ownIdentity.encode()))
+        if (send(BrowseIdentifyReply, m_ownIdentity.encode()) && m_peerName)
             m_startTimer->stop();
         return;
     case BrowseIdentifyReply:
@@ -395,7 +400,7 @@ void CBrowseThread::onFrame(uint8_t type, const QByteArray& plain)
 
 void CBrowseThread::openBrowser()
 {
-    const std::optional<QString> name = m_shared->peerName(m_peer.uid.bytes());
+    const std::optional<QString>& name = m_peerName;
     if (!name && !m_connector) {
         // Nobody we know asked us to browse: no window for strangers.
         qCWarning(lcBrowse) << "session" << m_id << "ignores an open request from an unknown peer";

@@ -172,6 +172,8 @@ private:
     bool m_ending = false;
     bool m_identified = false;
     bool m_peerClaimed = false;
+    // The peer's display name; nothing when it is not in our contact list.
+    std::optional<QString> m_peerName;
     Role m_role = Role::Unknown;
     bool m_browserOpen = false;
     bool m_noticeGiven = false;
