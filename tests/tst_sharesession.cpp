@@ -382,7 +382,7 @@ void TestShareSession::stopDuringSearch()
     Core v(u"Viewer"_s, "uid-v"), o(u"Owner"_s, "uid-o");
     QVERIFY(v.start() && o.start());
     QVERIFY(connectPair(v, o));
-    constexpr int Files = 3000;
+    constexpr int Files = 5000;
     for (int i = 0; i < Files; ++i)
         o.file(
             QByteArray("big/d" + QByteArray(1, char('a' + i % 26)) + "/f7-" + QByteArray::number(i))

@@ -120,7 +120,7 @@ class CBrowseThread : public SessionWorker
 public:
     // Entries sent per turn of the event loop, and the bytes the socket may
     // hold unsent before the walk waits for them to go out.
-    static constexpr int EntriesPerTurn = 64;
+    static constexpr int EntriesPerTurn = 1024;
     static constexpr qint64 MaxUnsentBytes = 256 * 1024;
 
     // Connector: direct (this side views) or reverse (this side owns).

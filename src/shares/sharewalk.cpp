@@ -25,6 +25,69 @@ bool describe(const struct stat& st, const QByteArray& path, ShareEntry& entry)
     return true;
 }
 
+// The search pattern against raw names: a byte loop for ASCII names, the
+// full case-folding match for the rest.
+class NameMatcher
+{
+public:
+    NameMatcher() = default;
+    explicit NameMatcher(const QString& pattern) : m_pattern(pattern)
+    {
+        bool ascii = true;
+        for (QChar c : pattern)
+            ascii = ascii && c.unicode() < 0x80;
+        if (ascii)
+            m_ascii = pattern.toLower().toLatin1();
+        m_asciiOnly = ascii;
+    }
+
+    bool matches(QByteArrayView name) const
+    {
+        if (m_asciiOnly) {
+            const int r = asciiMatch(name);
+            if (r >= 0)
+                return r == 1;
+        }
+        return WildcardMatch(m_pattern, QString::fromUtf8(name));
+    }
+
+private:
+    static char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
+
+    // 1 match, 0 no match, -1 the name is not ASCII.
+    int asciiMatch(QByteArrayView name) const
+    {
+        for (const char c : name) {
+            if (uchar(c) >= 0x80)
+                return -1;
+        }
+        const char* p = m_ascii.constData();
+        const qsizetype pl = m_ascii.size(), nl = name.size();
+        qsizetype pi = 0, ni = 0, starP = -1, starN = 0;
+        while (ni < nl) {
+            if (pi < pl && p[pi] == '*') {
+                starP = pi++;
+                starN = ni;
+            } else if (pi < pl && (p[pi] == '?' || p[pi] == lower(name[ni]))) {
+                ++pi;
+                ++ni;
+            } else if (starP >= 0) {
+                pi = starP + 1;
+                ni = ++starN;
+            } else {
+                return 0;
+            }
+        }
+        while (pi < pl && p[pi] == '*')
+            ++pi;
+        return pi == pl ? 1 : 0;
+    }
+
+    QString m_pattern;
+    QByteArray m_ascii;
+    bool m_asciiOnly = false;
+};
+
 // An open folder being enumerated.
 class FolderReader
 {
@@ -50,9 +113,10 @@ public:
     bool isOpen() const { return m_dir != nullptr; }
     const QByteArray& path() const { return m_path; }
 
-    // The next visible entry: its name, whether it is a link, and its
-    // status (links followed). False at the end.
-    bool next(QByteArrayView& name, bool& link, struct stat& st)
+    // The next visible entry: its name and the kind the folder names for
+    // it (DT_DIR, DT_REG, DT_LNK, ..., DT_UNKNOWN when it does not say).
+    // False at the end.
+    bool nextName(QByteArrayView& name, unsigned char& type)
     {
         while (m_dir) {
             const dirent* d = readdir(m_dir);
@@ -63,14 +127,32 @@ public:
             name = QByteArrayView(d->d_name);
             if (name == "." || name == ".." || IsHiddenName(name))
                 continue;
-            if (fstatat(dirfd(m_dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            link = S_ISLNK(st.st_mode);
-            if (link && fstatat(dirfd(m_dir), d->d_name, &st, 0) != 0) {
-                // A link that leads nowhere is nothing to show.
-                continue;
+            type = d->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat st;
+                if (fstatat(dirfd(m_dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
             }
             return true;
+        }
+        return false;
+    }
+    // The status of the entry just named, links followed.
+    bool statEntry(QByteArrayView name, struct stat& st) const
+    {
+        return m_dir && fstatat(dirfd(m_dir), name.data(), &st, 0) == 0;
+    }
+
+    // The next visible entry with its status (links followed; a link that
+    // leads nowhere is skipped). False at the end.
+    bool next(QByteArrayView& name, bool& link, struct stat& st)
+    {
+        unsigned char type = DT_UNKNOWN;
+        while (nextName(name, type)) {
+            link = type == DT_LNK;
+            if (statEntry(name, st))
+                return true;
         }
         return false;
     }
@@ -93,7 +175,7 @@ struct ShareWalk::State
     // Folder and search
     FolderReader reader;
     // Search
-    QString pattern;
+    NameMatcher matcher;
     bool subFolders = false;
     QList<QByteArray> starts;
     qsizetype nextStart = 0;
@@ -174,22 +256,25 @@ struct ShareWalk::State
             if (!reader.isOpen() && !openNextSearchFolder())
                 return false;
             QByteArrayView name;
-            bool link = false;
-            struct stat st;
-            while (reader.next(name, link, st)) {
-                const bool folder = S_ISDIR(st.st_mode);
-                const bool matches = WildcardMatch(pattern, QString::fromUtf8(name));
-                if (!matches && !(folder && !link && subFolders))
+            unsigned char type = DT_UNKNOWN;
+            while (reader.nextName(name, type)) {
+                // Only what matches, or a folder to enter, needs more than
+                // the name: most entries of a big tree cost no status call.
+                const bool link = type == DT_LNK;
+                const bool enter = subFolders && type == DT_DIR;
+                const bool matches = matcher.matches(name);
+                if (!matches && !enter)
                     continue;
                 QByteArray full = JoinSharePath(reader.path(), name);
-                if (link && !scope.contains(full))
-                    continue;
-                if (folder && !link && subFolders)
+                if (enter)
                     current.subs.push_back(full);
-                if (matches) {
-                    describe(st, full, entry);
-                    return true;
-                }
+                if (!matches)
+                    continue;
+                struct stat st;
+                if (!reader.statEntry(name, st) || (link && !scope.contains(full)))
+                    continue;
+                describe(st, full, entry);
+                return true;
             }
         }
     }
@@ -225,7 +310,7 @@ ShareWalk ShareWalk::search(const QString& pattern, const QList<QByteArray>& sta
     auto s = std::make_unique<State>();
     s->kind = State::Kind::Search;
     s->scope = scope;
-    s->pattern = pattern;
+    s->matcher = NameMatcher(pattern);
     s->subFolders = subFolders;
     s->starts = starts;
     return ShareWalk(std::move(s));
