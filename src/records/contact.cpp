@@ -1,4 +1,4 @@
-#include "messenger/contact.h"
+#include "records/contact.h"
 
 #include <QtEndian>
 

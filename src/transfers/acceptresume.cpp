@@ -1,6 +1,6 @@
 #include "transfers/acceptresume.h"
 
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "profile/profilefolder.h"
 #include "profile/settings.h"
 #include "transfers/headcrc.h"

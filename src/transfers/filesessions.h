@@ -1,8 +1,8 @@
 #pragma once
 
 #include "messenger/chatsessions.h"
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 #include "transfers/transfer.h"
 #include "transfers/transferhost.h"
 #include "transport/parsethread.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger/identity.h"
+#include "records/identity.h"
 #include "transfers/acceptresume.h"
 #include "transfers/transfer.h"
 
