@@ -34,6 +34,16 @@ QString plainText(const RichText& document)
     return t;
 }
 
+// The event line of a peer whose identity arrives under a new name (and no
+// alias of ours hides it); empty when the name is unchanged.
+QString RenameLine(const Contact& stored, const Contact& received)
+{
+    if (!received.alias.isEmpty() || received.name == stored.name)
+        return QString();
+    return QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
+        .arg(stored.name.text(), received.name.text(), StatusText(received));
+}
+
 } // namespace
 
 struct MessengerController::Entry
@@ -736,13 +746,8 @@ bool MessengerController::peerIdentified(SessionId session, const Contact& sc, b
         c.sessionThread = session;
         const bool addressChanged = sc.ip != c.ip;
         const QString oldName = c.name.text();
-        bool renamed = false;
-        QString line;
-        if (sc.alias.isEmpty() && sc.name != c.name) {
-            renamed = true;
-            line = QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
-                       .arg(oldName, sc.name.text(), StatusText(sc));
-        }
+        QString line = RenameLine(c, sc);
+        const bool renamed = !line.isEmpty();
         copyPeerIdentity(sc, c);
         // Added again: the password typed now is the one kept.
         if (m_addPasswords.contains(session))
@@ -788,15 +793,11 @@ void MessengerController::identityUpdated(SessionId session, const Contact& sc)
     if (!found)
         return;
     Contact& c = *found;
-    QString line;
-    bool renamed = false;
     const QString oldName = c.name.text();
-    if (sc.alias.isEmpty() && sc.name != c.name) {
-        renamed = true;
-        line = QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
-                   .arg(oldName, sc.name.text(), StatusText(sc));
-    } else if (sc.status != c.status ||
-               (sc.status == StatusAwayMessage && sc.awayMessage != c.awayMessage)) {
+    QString line = RenameLine(c, sc);
+    const bool renamed = !line.isEmpty();
+    if (!renamed && (sc.status != c.status ||
+                     (sc.status == StatusAwayMessage && sc.awayMessage != c.awayMessage))) {
         Contact shown = c;
         CopyIdentity(sc, shown);
         line = QStringLiteral("%1 (%2) is %3")

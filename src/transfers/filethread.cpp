@@ -48,25 +48,10 @@ QByteArray Uint64Payload(uint64_t value)
     return payload;
 }
 
-// IPv4 peers of a dual-stack socket show as ::ffff:a.b.c.d; contacts keep
-// the plain form.
-QByteArray AddressText(const QHostAddress& address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return (isV4 ? QHostAddress(v4) : address).toString().toUtf8();
-}
-
 // The size text an offer carries in its status text.
 QString OfferSizeText(const Transfer& t)
 {
     return t.sizeUnknown ? QStringLiteral("Calculating...") : FormatSize(t.totalSize);
-}
-
-QString FolderOf(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash <= 0 ? QString() : path.left(slash);
 }
 
 // A saved path this side gave out earlier: an absolute local path without
@@ -197,7 +182,7 @@ void CFileThread::startAccepted()
         endSession();
         return;
     }
-    m_peer.ip.set(AddressText(m_socket->peerAddress()));
+    m_peer.ip.set(m_socket->peerAddressText());
     if (!m_socket->BeginChallenge()) {
         endSession();
         return;
@@ -282,15 +267,12 @@ void CFileThread::onFrame(uint8_t type, const QByteArray& plain)
 
 bool CFileThread::takePeerIdentity(const QByteArray& plain)
 {
-    if (plain.size() < Identity::FieldsSize) {
+    if (!TakeIdentityPayload(plain, m_peer)) {
         qCWarning(lcFileSession) << "session" << m_id << "got an identity of" << plain.size()
                                  << "bytes";
         return false;
     }
-    Identity peer;
-    peer.decode(QByteArrayView(plain).first(std::min<qsizetype>(plain.size(), Identity::Size)));
-    CopyIdentity(peer, m_peer);
-    m_peer.ip.set(AddressText(m_socket->peerAddress()));
+    m_peer.ip.set(m_socket->peerAddressText());
     m_peerIdentified = true;
     bindTransfer(m_transfer);
     return true;
@@ -786,7 +768,7 @@ void CFileThread::onEntry(const QByteArray& plain)
     // file) where one is to be is not writable.
     FoldersMade folders = relative ? FoldersMade::Made : FoldersMade::NotAFolder;
     if (relative && relative->contains(u'/'))
-        folders = MakeFoldersBelow(t.savedPath, FolderOf(*relative));
+        folders = MakeFoldersBelow(t.savedPath, FolderPart(*relative));
     if (folders == FoldersMade::Failed) {
         sendStatus(SessionResult::PeerFolderFailed);
         return;

@@ -1,6 +1,6 @@
 #include "transfers/transfermanager.h"
 
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "messenger/messengercontroller.h"
 #include "transfers/acceptresume.h"
 #include "transfers/headcrc.h"
