@@ -7,10 +7,7 @@ namespace {
 BrowseId startSession(const std::shared_ptr<BrowseSessionShared>& shared, BrowseId id,
                       CBrowseThread* worker)
 {
-    shared->add(id, worker);
-    const SessionHandle handle =
-        startSessionThread(worker, ThreadKind::ShareBrowsing, shared->registry());
-    return handle.isValid() ? id : 0;
+    return shared->start(id, worker, ThreadKind::ShareBrowsing);
 }
 
 BrowseId startAcceptedSession(const std::shared_ptr<BrowseSessionShared>& shared,
@@ -42,7 +39,7 @@ BrowseSessions::~BrowseSessions()
 {
     m_shared->detachHost();
     for (BrowseId session : m_shared->sessions())
-        m_shared->post(session, [](CBrowseThread& browse) { browse.end(); });
+        m_shared->post(session, false, [](CBrowseThread& browse) { browse.end(); });
 }
 
 void BrowseSessions::setStartTimeout(int ms)
@@ -78,35 +75,35 @@ SessionFactory BrowseSessions::acceptedSessionFactory() const
 
 bool BrowseSessions::requestStop(BrowseId session)
 {
-    return m_shared->post(session, [](CBrowseThread& b) { b.sendStop(); });
+    return m_shared->post(session, false, [](CBrowseThread& b) { b.sendStop(); });
 }
 
 bool BrowseSessions::requestRoots(BrowseId session)
 {
-    return m_shared->post(session, [](CBrowseThread& b) { b.sendRoots(); });
+    return m_shared->post(session, false, [](CBrowseThread& b) { b.sendRoots(); });
 }
 
 bool BrowseSessions::requestFolder(BrowseId session, const QByteArray& path)
 {
-    return m_shared->post(session, [path](CBrowseThread& b) { b.sendFolder(path); });
+    return m_shared->post(session, false, [path](CBrowseThread& b) { b.sendFolder(path); });
 }
 
 bool BrowseSessions::requestSearch(BrowseId session, const QByteArray& pattern,
                                    const QByteArray& path, bool subFolders)
 {
-    return m_shared->post(session, [pattern, path, subFolders](CBrowseThread& b) {
+    return m_shared->post(session, false, [pattern, path, subFolders](CBrowseThread& b) {
         b.sendSearch(pattern, path, subFolders);
     });
 }
 
 bool BrowseSessions::requestSend(BrowseId session, const QByteArray& path)
 {
-    return m_shared->post(session, [path](CBrowseThread& b) { b.sendSendRequest(path); });
+    return m_shared->post(session, false, [path](CBrowseThread& b) { b.sendSendRequest(path); });
 }
 
 bool BrowseSessions::end(BrowseId session)
 {
-    return m_shared->post(session, [](CBrowseThread& b) { b.end(); });
+    return m_shared->post(session, false, [](CBrowseThread& b) { b.end(); });
 }
 
 bool BrowseSessions::isActive(BrowseId session) const

@@ -18,13 +18,6 @@ Q_LOGGING_CATEGORY(lcBrowse, "zephlink.browse")
 
 namespace {
 
-QByteArray AddressOf(const QHostAddress& address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return (isV4 ? QHostAddress(v4) : address).toString().toUtf8();
-}
-
 QByteArray Int32Payload(int32_t value)
 {
     QByteArray out(4, '\0');
@@ -36,161 +29,70 @@ QByteArray Int32Payload(int32_t value)
 
 // --- BrowseSessionShared ---
 
-BrowseSessionShared::BrowseSessionShared(BrowseHost& host, ThreadRegistry& registry)
-    : m_host(&host), m_hostContext(new QObject), m_registry(registry)
-{}
-
-BrowseSessionShared::~BrowseSessionShared()
-{
-    if (m_hostContext->thread() == QThread::currentThread())
-        delete m_hostContext;
-    else
-        m_hostContext->deleteLater();
-}
-
 Identity BrowseSessionShared::ownIdentity()
 {
-    return callBlocking(m_hostContext,
-                        [this] { return m_host ? m_host->ownIdentity() : Identity{}; });
+    return callHost([](BrowseHost& host) { return host.ownIdentity(); });
 }
 
 std::optional<QString> BrowseSessionShared::peerName(const QByteArray& uid)
 {
-    return callBlocking(m_hostContext, [&]() -> std::optional<QString> {
-        return m_host ? m_host->peerName(uid) : std::nullopt;
-    });
+    return callHost([&](BrowseHost& host) { return host.peerName(uid); });
 }
 
 QList<QByteArray> BrowseSessionShared::sharedPathsFor(const QByteArray& uid)
 {
-    return callBlocking(m_hostContext,
-                        [&] { return m_host ? m_host->sharedPathsFor(uid) : QList<QByteArray>(); });
+    return callHost([&](BrowseHost& host) { return host.sharedPathsFor(uid); });
 }
 
 int BrowseSessionShared::sendRequested(const QByteArray& path, const QByteArray& uid)
 {
-    return callBlocking(m_hostContext,
-                        [&] { return m_host ? m_host->sendRequested(path, uid) : SendRefused; });
+    // A host that has gone refuses (its default would read as "queued").
+    bool asked = false;
+    const int code = callHost([&](BrowseHost& host) {
+        asked = true;
+        return host.sendRequested(path, uid);
+    });
+    return asked ? code : SendRefused;
 }
 
 void BrowseSessionShared::browsingStarted(BrowseId session, const QByteArray& uid)
 {
-    callBlocking(m_hostContext, [&] {
-        if (m_host)
-            m_host->browsingStarted(session, uid);
-    });
-}
-
-void BrowseSessionShared::browsingEnded(BrowseId session)
-{
-    queued([session](BrowseHost& host) { host.browsingEnded(session); });
+    callHost([&](BrowseHost& host) { host.browsingStarted(session, uid); });
 }
 
 void BrowseSessionShared::browserOpened(BrowseId session, const QString& title)
 {
-    callBlocking(m_hostContext, [&] {
-        if (m_host)
-            m_host->browserOpened(session, title);
-    });
+    callHost([&](BrowseHost& host) { host.browserOpened(session, title); });
+}
+
+void BrowseSessionShared::browsingEnded(BrowseId session)
+{
+    postHost([session](BrowseHost& host) { host.browsingEnded(session); });
 }
 
 void BrowseSessionShared::entriesArrived(BrowseId session, const QList<ShareEntry>& entries)
 {
-    queued([session, entries](BrowseHost& host) { host.entriesArrived(session, entries); });
+    postHost([session, entries](BrowseHost& host) { host.entriesArrived(session, entries); });
 }
 
 void BrowseSessionShared::listEnded(BrowseId session)
 {
-    queued([session](BrowseHost& host) { host.listEnded(session); });
+    postHost([session](BrowseHost& host) { host.listEnded(session); });
 }
 
 void BrowseSessionShared::sendResultArrived(BrowseId session, int code)
 {
-    queued([session, code](BrowseHost& host) { host.sendResultArrived(session, code); });
+    postHost([session, code](BrowseHost& host) { host.sendResultArrived(session, code); });
 }
 
 void BrowseSessionShared::browserClosed(BrowseId session)
 {
-    queued([session](BrowseHost& host) { host.browserClosed(session); });
-}
-
-void BrowseSessionShared::queued(std::function<void(BrowseHost&)> fn)
-{
-    QMetaObject::invokeMethod(
-        m_hostContext,
-        [self = shared_from_this(), fn = std::move(fn)] {
-            if (self->m_host)
-                fn(*self->m_host);
-        },
-        Qt::QueuedConnection);
-}
-
-void BrowseSessionShared::detachHost()
-{
-    m_host = nullptr;
-}
-
-BrowseId BrowseSessionShared::newSessionId()
-{
-    BrowseId id = m_nextId.fetch_add(1);
-    while (id == 0)
-        id = m_nextId.fetch_add(1);
-    return id;
-}
-
-void BrowseSessionShared::add(BrowseId session, CBrowseThread* worker)
-{
-    QMutexLocker locker(&m_mutex);
-    m_entries.insert(session, Entry{worker, false});
-}
-
-void BrowseSessionShared::markEnding(BrowseId session)
-{
-    QMutexLocker locker(&m_mutex);
-    auto it = m_entries.find(session);
-    if (it != m_entries.end())
-        it->ending = true;
-}
-
-void BrowseSessionShared::remove(BrowseId session)
-{
-    QMutexLocker locker(&m_mutex);
-    m_entries.remove(session);
-}
-
-bool BrowseSessionShared::post(BrowseId session, std::function<void(CBrowseThread&)> fn)
-{
-    QMutexLocker locker(&m_mutex);
-    auto it = m_entries.constFind(session);
-    if (it == m_entries.constEnd() || it->ending)
-        return false;
-    CBrowseThread* worker = it->worker;
-    return QMetaObject::invokeMethod(
-        worker, [worker, fn = std::move(fn)] { fn(*worker); }, Qt::QueuedConnection);
-}
-
-bool BrowseSessionShared::isActive(BrowseId session) const
-{
-    QMutexLocker locker(&m_mutex);
-    auto it = m_entries.constFind(session);
-    return it != m_entries.constEnd() && !it->ending;
-}
-
-int BrowseSessionShared::count() const
-{
-    QMutexLocker locker(&m_mutex);
-    return int(m_entries.size());
-}
-
-QList<BrowseId> BrowseSessionShared::sessions() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_entries.keys();
+    postHost([session](BrowseHost& host) { host.browserClosed(session); });
 }
 
 bool BrowseSessionShared::claimPeer(const QByteArray& uid)
 {
-    QMutexLocker locker(&m_mutex);
+    QMutexLocker locker(&m_peerMutex);
     int& n = m_peerSessions[uid];
     if (n >= MaxBrowseSessionsPerPeer)
         return false;
@@ -200,7 +102,7 @@ bool BrowseSessionShared::claimPeer(const QByteArray& uid)
 
 void BrowseSessionShared::releasePeer(const QByteArray& uid)
 {
-    QMutexLocker locker(&m_mutex);
+    QMutexLocker locker(&m_peerMutex);
     auto it = m_peerSessions.find(uid);
     if (it != m_peerSessions.end() && --*it <= 0)
         m_peerSessions.erase(it);
@@ -289,7 +191,7 @@ void CBrowseThread::start()
         endSession();
         return;
     }
-    m_peer.ip.set(AddressOf(m_socket->peerAddress()));
+    m_peer.ip.set(m_socket->peerAddressText());
     if (!m_socket->BeginChallenge()) {
         endSession();
         return;
@@ -327,12 +229,9 @@ void CBrowseThread::onHandshakeComplete()
 
 bool CBrowseThread::takePeerIdentity(const QByteArray& plain)
 {
-    if (plain.size() < Identity::FieldsSize)
+    if (!TakeIdentityPayload(plain, m_peer))
         return false;
-    Identity peer;
-    peer.decode(QByteArrayView(plain).first(std::min<qsizetype>(plain.size(), Identity::Size)));
-    CopyIdentity(peer, m_peer);
-    m_peer.ip.set(AddressOf(m_socket->peerAddress()));
+    m_peer.ip.set(m_socket->peerAddressText());
     if (!m_shared->claimPeer(m_peer.uid.bytes())) {
         qCWarning(lcBrowse) << "session" << m_id << "ends: the peer has too many browse sessions";
         return false;

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 #include "shares/browsehost.h"
 #include "shares/sharewalk.h"
 #include "transport/framedsocket.h"
+#include "transport/sessiondirectory.h"
 #include "transport/sessionthread.h"
 
 #include <QHash>
@@ -35,15 +36,13 @@ enum BrowseFrame : uint8_t {
     BrowseSendResult = 12,   // owner -> viewer: int32 code
 };
 
-// What the browse sessions of one host share: the host's context on its
-// thread, the running sessions by id, and how many sessions each peer has.
-class BrowseSessionShared : public std::enable_shared_from_this<BrowseSessionShared>
+// What the browse sessions of one host share: the directory of running
+// sessions, the way to the host, and how many sessions each peer has.
+class BrowseSessionShared : public SessionDirectory<BrowseHost, CBrowseThread, BrowseId>
 {
 public:
-    BrowseSessionShared(BrowseHost& host, ThreadRegistry& registry);
-    ~BrowseSessionShared();
+    using SessionDirectory::SessionDirectory;
 
-    ThreadRegistry& registry() { return m_registry; }
     std::atomic<int> startTimeoutMs{30000};
 
     // Blocking calls into the host (from a session thread).
@@ -52,43 +51,21 @@ public:
     QList<QByteArray> sharedPathsFor(const QByteArray& uid);
     int sendRequested(const QByteArray& path, const QByteArray& uid);
     void browsingStarted(BrowseId session, const QByteArray& uid);
-    void browsingEnded(BrowseId session);
     void browserOpened(BrowseId session, const QString& title);
     // Queued reports.
+    void browsingEnded(BrowseId session);
     void entriesArrived(BrowseId session, const QList<ShareEntry>& entries);
     void listEnded(BrowseId session);
     void sendResultArrived(BrowseId session, int code);
     void browserClosed(BrowseId session);
-    void detachHost();
-
-    BrowseId newSessionId();
-    void add(BrowseId session, CBrowseThread* worker);
-    void markEnding(BrowseId session);
-    void remove(BrowseId session);
-    bool post(BrowseId session, std::function<void(CBrowseThread&)> fn);
-    bool isActive(BrowseId session) const;
-    int count() const;
-    QList<BrowseId> sessions() const;
 
     // A place for one more session with this peer; false when it has
-    // MaxSessionsPerPeer already.
+    // MaxBrowseSessionsPerPeer already.
     bool claimPeer(const QByteArray& uid);
     void releasePeer(const QByteArray& uid);
 
 private:
-    void queued(std::function<void(BrowseHost&)> fn);
-
-    BrowseHost* m_host;
-    QObject* m_hostContext;
-    ThreadRegistry& m_registry;
-    std::atomic<BrowseId> m_nextId{1};
-    mutable QMutex m_mutex;
-    struct Entry
-    {
-        CBrowseThread* worker = nullptr;
-        bool ending = false;
-    };
-    QHash<BrowseId, Entry> m_entries;
+    QMutex m_peerMutex;
     QHash<QByteArray, int> m_peerSessions;
 };
 
