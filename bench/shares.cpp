@@ -15,6 +15,7 @@
 #include "messenger/messengercontroller.h"
 #include "nodebench.h"
 #include "profile/profilestore.h"
+#include "quietui.h"
 #include "shares/sharebrowsing.h"
 #include "transfers/transfermanager.h"
 
@@ -35,50 +36,12 @@ using namespace nodebench;
 
 namespace {
 
-class Viewer : public MessengerUi,
-               public ProfileUi,
-               public TransferUi,
-               public ShareBrowsingUi,
-               public BrowserView
+class Viewer : public QuietUi, public ShareBrowsingUi, public BrowserView
 {
 public:
     RemoteBrowser* browser = nullptr;
     int ended = 0;
 
-    void eventLine(const QString&) override {}
-    void mainStatusChanged(const QString&) override {}
-    void chatStatusChanged(const Contact&, const QString&) override {}
-    void lineAppended(const Contact*, const PaneLine&) override {}
-    void typingChanged(const Contact&, bool) override {}
-    void myStatusChanged(int, const QString&, const QList<StatusLabelColor>&) override {}
-    void contactAdded(const Contact&) override {}
-    void contactRemoving(const Contact&) override {}
-    void contactChanged(const Contact&) override {}
-    void contactListChanged() override {}
-    void popup(const QString&, const QString&, const QByteArray&) override {}
-    void playSound(const QString&) override {}
-    void messageBox(ProfileUi::Icon, const QString& caption, const QString& text) override
-    {
-        std::fprintf(stderr, "viewer: %s: %s\n", qPrintable(caption), qPrintable(text));
-    }
-    bool askYesNo(const QString&, const QString&) override { return true; }
-    std::optional<QString> askText(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    void showMessage(ProfileUi::Icon icon, const QString& caption, const QString& text) override
-    {
-        messageBox(icon, caption, text);
-    }
-    bool askDynamicIp(const QString&, const QString&) override { return false; }
-    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
-    {
-        return QStringLiteral("Viewer");
-    }
-    void askAccept(FileSessionId, const QString&, const QString&, const Transfer&) override {}
-    void askSavePath(FileSessionId, const QString&, bool) override {}
-    void askResume(FileSessionId, const ResumePromptContent&) override {}
-    void closePrompts(FileSessionId) override {}
     BrowserView* browserOpened(BrowseId, RemoteBrowser& b) override
     {
         browser = &b;
@@ -199,6 +162,7 @@ int main(int argc, char** argv)
         return 1;
     ThreadRegistry registry;
     Viewer ui;
+    ui.name = QStringLiteral("Viewer");
     const QString folder = root + QStringLiteral("/viewer/Profiles/u/");
     QDir().mkpath(folder);
     {

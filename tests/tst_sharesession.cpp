@@ -3,6 +3,7 @@
 
 #include "messenger/messengercontroller.h"
 #include "profile/profilestore.h"
+#include "quietui.h"
 #include "shares/browsethread.h"
 #include "shares/sharebrowsing.h"
 #include "testsupport.h"
@@ -22,60 +23,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class Ui : public MessengerUi,
-           public ProfileUi,
-           public TransferUi,
-           public ShareBrowsingUi,
-           public BrowserView
+class Ui : public QuietUi, public ShareBrowsingUi, public BrowserView
 {
 public:
-    QString name;
-    QStringList popups, boxes;
-    QString status;
     // The browsers opened (titles), the current browser, its listings.
     QStringList opened;
     int closed = 0;
     RemoteBrowser* browser = nullptr;
     int ended = 0;
     QList<int> results;
-
-    void eventLine(const QString&) override {}
-    void mainStatusChanged(const QString& text) override { status = text; }
-    void chatStatusChanged(const Contact&, const QString&) override {}
-    void lineAppended(const Contact*, const PaneLine&) override {}
-    void typingChanged(const Contact&, bool) override {}
-    void myStatusChanged(int, const QString&, const QList<StatusLabelColor>&) override {}
-    void contactAdded(const Contact&) override {}
-    void contactRemoving(const Contact&) override {}
-    void contactChanged(const Contact&) override {}
-    void contactListChanged() override {}
-    void popup(const QString& a, const QString& b, const QByteArray&) override
-    {
-        popups.append(a + u'|' + b);
-    }
-    void playSound(const QString&) override {}
-    void messageBox(ProfileUi::Icon, const QString& caption, const QString& text) override
-    {
-        boxes.append(caption + u'|' + text);
-    }
-    bool askYesNo(const QString&, const QString&) override { return true; }
-    std::optional<QString> askText(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    void showMessage(ProfileUi::Icon icon, const QString& caption, const QString& text) override
-    {
-        messageBox(icon, caption, text);
-    }
-    bool askDynamicIp(const QString&, const QString&) override { return false; }
-    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
-    {
-        return name;
-    }
-    void askAccept(FileSessionId, const QString&, const QString&, const Transfer&) override {}
-    void askSavePath(FileSessionId, const QString&, bool) override {}
-    void askResume(FileSessionId, const ResumePromptContent&) override {}
-    void closePrompts(FileSessionId) override {}
 
     BrowserView* browserOpened(BrowseId, RemoteBrowser& b) override
     {

@@ -89,33 +89,17 @@ void NodeShares::addCommands()
 
 CommandReply NodeShares::share(QStringView arguments)
 {
-    QStringView rest = arguments.trimmed();
-    Contact* contact = nullptr;
-    if (!rest.startsWith(u'/')) {
-        QString error;
-        contact = m_commands.takeContact(rest, error);
-        if (!contact)
-            return CommandReply::error(error);
-    }
-    const QByteArray path = sharePath(rest);
-    if (path.isEmpty())
-        return usage(u"share [CONTACT] PATH");
-    if (!QFileInfo(QFile::decodeName(path)).isDir())
-        return CommandReply::error(QStringLiteral("no such folder: ") + QFile::decodeName(path));
-    if (contact) {
-        QList<QByteArray> list = contact->shares;
-        list.append(path);
-        m_controller.SetContactShares(*contact, list);
-    } else {
-        QList<QByteArray> list = m_controller.settings().sharedPaths;
-        list.append(path);
-        m_controller.SetGeneralSharing(Settings::on(m_controller.settings().sharingEnabled), list);
-    }
-    return CommandReply::ok();
+    return editShares(arguments, true);
 }
 
 CommandReply NodeShares::unshare(QStringView arguments)
 {
+    return editShares(arguments, false);
+}
+
+CommandReply NodeShares::editShares(QStringView arguments, bool add)
+{
+    // An absolute path alone edits the list for everybody.
     QStringView rest = arguments.trimmed();
     Contact* contact = nullptr;
     if (!rest.startsWith(u'/')) {
@@ -126,10 +110,16 @@ CommandReply NodeShares::unshare(QStringView arguments)
     }
     const QByteArray path = sharePath(rest);
     if (path.isEmpty())
-        return usage(u"unshare [CONTACT] PATH");
+        return usage(add ? u"share [CONTACT] PATH" : u"unshare [CONTACT] PATH");
     QList<QByteArray> list = contact ? contact->shares : m_controller.settings().sharedPaths;
-    if (list.removeAll(path) == 0)
+    if (add) {
+        if (!QFileInfo(QFile::decodeName(path)).isDir())
+            return CommandReply::error(QStringLiteral("no such folder: ") +
+                                       QFile::decodeName(path));
+        list.append(path);
+    } else if (list.removeAll(path) == 0) {
         return CommandReply::error(QStringLiteral("not shared: ") + QFile::decodeName(path));
+    }
     if (contact)
         m_controller.SetContactShares(*contact, list);
     else
@@ -220,7 +210,7 @@ void NodeShares::printRows(const RemoteBrowser& browser, int first)
     for (qsizetype i = first; i < rows.size(); ++i) {
         const ShareEntry& e = rows[i];
         m_console.print(u"entry", QStringLiteral("%1 %2 %3 %4")
-                                      .arg(e.folder ? u'D' : u'F')
+                                      .arg(QChar(e.folder ? u'D' : u'F'))
                                       .arg(e.size)
                                       .arg(e.modified)
                                       .arg(QString::fromUtf8(e.path)));

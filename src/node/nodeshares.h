@@ -45,6 +45,7 @@ private:
     void addCommands();
     CommandReply share(QStringView arguments);
     CommandReply unshare(QStringView arguments);
+    CommandReply editShares(QStringView arguments, bool add);
     CommandReply shares(QStringView arguments);
     CommandReply sharing(QStringView arguments);
     CommandReply peers(QStringView arguments);
