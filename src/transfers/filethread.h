@@ -190,7 +190,9 @@ private:
     // The raw stream's generator, restarted from the seed of message 5 and
     // of every message 8.
     PacketCipher m_stream;
-    QTimer* m_connectTimer = nullptr; // later the linger timer
+    // Ends the session when it fires: the deadline for connecting and
+    // identifying, later the linger after the last frame went out.
+    QTimer* m_deadlineTimer = nullptr;
     QTimer* m_progressTimer = nullptr;
     QTimer* m_keepAliveTimer = nullptr;
     QTimer* m_entryRetryTimer = nullptr;

@@ -1,7 +1,7 @@
 #include "transfers/transfermanager.h"
 
-#include "records/contact.h"
 #include "messenger/messengercontroller.h"
+#include "records/contact.h"
 #include "transfers/acceptresume.h"
 #include "transfers/headcrc.h"
 #include "transfers/pathguard.h"
@@ -682,7 +682,7 @@ void TransferManager::releaseEntries(Transfer& t)
         return;
     // Freeing a very long list takes a while; the window keeps working.
     QThread* worker = QThread::create([list = std::move(list)]() mutable { list.reset(); });
-    if (!m_controller.threadRegistry().Register(worker, ThreadKind::NetworkUtility, [] {})) {
+    if (!m_controller.threadRegistry().Register(worker, ThreadKind::EntryListRelease, [] {})) {
         delete worker;
         return;
     }
