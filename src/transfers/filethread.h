@@ -72,6 +72,12 @@ struct FileStamp
 //
 // Every end (completion, refusal, cancel, a lost connection, a stall, a
 // time-out) is reported to the host exactly once, then the thread ends.
+//
+// The thread object owns the socket, the timers and the transfer; its work
+// is spread over files by job: filethread.cpp (start, frames, identities,
+// status, end), filereceive.cpp (the receiver's decision, prompts and single
+// file data), filesendpump.cpp (the sending pump and its block pool),
+// folderentries.cpp (the folder entry exchange, both sides).
 class CFileThread : public SessionWorker
 {
     Q_OBJECT

@@ -27,6 +27,8 @@ using namespace FileThreadDetail;
 // entry (type 7) with an offset and a disposition (type 8); the sender walks
 // the entry list, offers the next entry and streams it behind the reply.
 
+// ---- the receiver's entries ----
+
 void CFileThread::onEntry(const QByteArray& plain)
 {
     if (m_result == SessionResult::Canceled)
@@ -130,6 +132,8 @@ void CFileThread::onEntriesDone()
     m_result = SessionResult::Complete;
     endSession();
 }
+
+// ---- the sender's entries ----
 
 void CFileThread::entryDataSent()
 {
