@@ -50,12 +50,6 @@ QByteArray Uint64Payload(uint64_t value)
     return payload;
 }
 
-// The size text an offer carries in its status text.
-QString OfferSizeText(const Transfer& t)
-{
-    return t.sizeUnknown ? QStringLiteral("Calculating...") : FormatSize(t.totalSize);
-}
-
 // A saved path this side gave out earlier: an absolute local path without
 // ".." parts. Anything else is not ours, whatever our list says.
 bool IsPlainAbsolutePath(const QString& path)

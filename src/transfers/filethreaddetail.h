@@ -19,8 +19,6 @@ namespace FileThreadDetail {
 int32_t Now();
 QByteArray Uint32Payload(uint32_t value);
 QByteArray Uint64Payload(uint64_t value);
-// The size text an offer carries in its status text.
-QString OfferSizeText(const Transfer& t);
 // A saved path this side gave out earlier: an absolute local path without
 // ".." parts. Anything else is not ours, whatever our list says.
 bool IsPlainAbsolutePath(const QString& path);
