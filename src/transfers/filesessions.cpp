@@ -120,8 +120,7 @@ FileSessionId startRequested(const std::shared_ptr<FileSessionShared>& shared,
     }
     const bool send = request.kind == DataSessionRequest::Kind::SendFile;
     if (send && request.peerAsked)
-        transfer->statusText = transfer->sizeUnknown ? QStringLiteral("Calculating...")
-                                                     : FormatSize(transfer->totalSize);
+        transfer->statusText = OfferSizeText(*transfer);
     return startOutgoingSession(shared,
                                 send ? FileSessions::Mode::Offer : FileSessions::Mode::Request,
                                 request.ownIdentity, request.contact, *transfer, request.lease);

@@ -72,6 +72,12 @@ struct FileStamp
 //
 // Every end (completion, refusal, cancel, a lost connection, a stall, a
 // time-out) is reported to the host exactly once, then the thread ends.
+//
+// The thread object owns the socket, the timers and the transfer; its work
+// is spread over files by job: filethread.cpp (start, frames, identities,
+// status, end), filereceive.cpp (the receiver's decision, prompts and single
+// file data), filesendpump.cpp (the sending pump and its block pool),
+// folderentries.cpp (the folder entry exchange, both sides).
 class CFileThread : public SessionWorker
 {
     Q_OBJECT
@@ -190,7 +196,9 @@ private:
     // The raw stream's generator, restarted from the seed of message 5 and
     // of every message 8.
     PacketCipher m_stream;
-    QTimer* m_connectTimer = nullptr; // later the linger timer
+    // Ends the session when it fires: the deadline for connecting and
+    // identifying, later the linger after the last frame went out.
+    QTimer* m_deadlineTimer = nullptr;
     QTimer* m_progressTimer = nullptr;
     QTimer* m_keepAliveTimer = nullptr;
     QTimer* m_entryRetryTimer = nullptr;

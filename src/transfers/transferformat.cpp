@@ -125,3 +125,8 @@ QString PropertiesText(const Transfer& t, const QString& contactName, int64_t no
     text += QStringLiteral("Transfer Duration:\t%1\n").arg(duration);
     return text;
 }
+
+QString OfferSizeText(const Transfer& t)
+{
+    return t.sizeUnknown ? QStringLiteral("Calculating...") : FormatSize(t.totalSize);
+}
