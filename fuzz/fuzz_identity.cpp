@@ -3,8 +3,8 @@
 // decodes to the same identity, and copying it into a contact leaves the
 // contact's own fields alone.
 
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "profile/settings.h"
 #include "transfers/acceptresume.h"
 #include "transfers/headcrc.h"

@@ -1,7 +1,7 @@
 #include "tst_controller_support.h"
 
 #include "messenger/chatlines.h"
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "shell/chatdlg.h"
 #include "shell/msgrichedit2.h"
 #include "shell/richtextbridge.h"

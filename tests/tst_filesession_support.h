@@ -3,7 +3,7 @@
 #include "scriptedpeer.h"
 #include "testsupport.h"
 
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "transfers/acceptresume.h"
 #include "transfers/filesessions.h"
 #include "transfers/headcrc.h"

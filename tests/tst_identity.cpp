@@ -1,5 +1,5 @@
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 #include "testsupport.h"
 
 #include <QSet>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -10,7 +10,7 @@
 // sessionThread while the session is bound to it. 0 means "no session".
 using SessionId = quint64;
 
-// Ends of a chat session, as the controller asks for them (reason of 1425).
+// Ends of a chat session, as the controller asks for them (the reason of an end request).
 enum class EndReason : int { Disconnect = 0, Block = 1, Delete = 2 };
 
 // What a chat session asks of the messenger controller. The controller lives

@@ -2,14 +2,17 @@
 
 #include "messenger/chathost.h"
 #include "transport/parsethread.h"
+#include "transport/sessiondirectory.h"
 #include "transport/threadregistry.h"
 
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
+class CChatThread;
 class ChatSessionShared;
 
 // A file or browse connection a chat session wants opened. Data connections
@@ -55,6 +58,33 @@ struct DataSessionRequest
 // the transfers and shares code.
 using DataSessionStarter = std::function<void(const DataSessionRequest&)>;
 
+// What the controller asks of a chat session (a thread message each).
+enum class ChatRequest {
+    SendMessage,        // send a chat message (type 6); the caller queues it when refused
+    SendTyping,         // send the own typing flag (type 8)
+    ReplaceOwnIdentity, // keep the new own identity and send it (type 3) once the
+                        // first identity went out; before that the first carries it
+    SendSharesFlag,     // send the own shares flag for this peer (type 5)
+    End,                // end the session; the host hears of it with the given reason
+    SendTransfer,       // a transfer to send: accepted session asks the peer to
+                        // connect back (type 9), opened session starts the data session
+    ReceiveTransfer,    // a transfer to receive (type 10, or the data session)
+    Browse,             // browse the peer's shares (type 11, or the data session)
+};
+
+// True for requests that only make sense once the peer is identified.
+constexpr bool NeedsIdentifiedPeer(ChatRequest request)
+{
+    switch (request) {
+    case ChatRequest::ReplaceOwnIdentity:
+    case ChatRequest::SendSharesFlag:
+    case ChatRequest::End:
+        return false;
+    default:
+        return true;
+    }
+}
+
 // The chat sessions of one host (the messenger controller): starts them and
 // reaches them by SessionId from any thread.
 //
@@ -96,26 +126,16 @@ public:
     // factory keeps the directory's shared state alive by itself.
     SessionFactory acceptedSessionFactory() const;
 
-    // 1631: sends the chat message (RTF text; the zero byte is added).
-    // False also before the peer is identified: the caller queues it.
+    // The requests below (see ChatRequest) return false when the session is
+    // gone or ending, or, for those that need it, not yet identified.
     bool postMessage(SessionId session, const QByteArray& rtf);
-    // 1625: sends the typing flag; false before the peer is identified.
     bool postTyping(SessionId session, int flag);
-    // 1634: the session keeps the new own identity and sends it (type 3) once
-    // it has sent its first identity; before that the first one carries it.
     bool postOwnIdentity(SessionId session, const Identity& ownIdentity);
-    // 1636: sends the own shares flag for this peer (type 5) once identified.
     bool postSharesFlag(SessionId session, int flag);
-    // 1425: ends the session; the host hears of it with this reason.
     bool end(SessionId session, EndReason reason);
-
-    // 1640: a transfer to send, as its wire image (the caller sets its status
-    // text first). Accepted session: asks the peer to connect back (type 9);
-    // opened session: the data session starter runs.
+    // The transfer as its wire image; the caller sets its status text first.
     bool postSendTransfer(SessionId session, const QByteArray& transfer);
-    // 1641: a transfer to receive (type 10 / starter).
     bool postReceiveTransfer(SessionId session, const QByteArray& transfer);
-    // 1654: browse the peer's shares (type 11 / starter).
     bool postBrowse(SessionId session);
 
     // Running and not ending.
@@ -124,5 +144,45 @@ public:
     int count() const;
 
 private:
+    bool request(SessionId session, ChatRequest request, std::function<void(CChatThread&)> fn);
+
     std::shared_ptr<ChatSessionShared> m_shared;
+};
+
+// What the chat sessions of one directory share: the directory, the way to
+// their host and the settings for new sessions. Thread-safe.
+class ChatSessionShared : public SessionDirectory<ChatHost, CChatThread, SessionId>
+{
+public:
+    using SessionDirectory::SessionDirectory;
+
+    // Calls into the host, made from a session thread. The blocking ones wait
+    // for the host's thread; once the host is detached they return defaults.
+    Identity ownIdentity();
+    // Opens the session for requests that need an identified peer in the
+    // same host step in which the host accepts the peer.
+    bool peerIdentified(SessionId session, const Contact& contact, bool opened);
+    void identityUpdated(SessionId session, const Contact& contact);
+    int ownSharesFlag(SessionId session);
+    void peerSharesFlag(SessionId session, int flag); // queued
+    QByteArray takeQueue(SessionId session);
+    void messageReceived(SessionId session, const QByteArray& rtf);
+    void queueReceived(SessionId session, const QByteArray& rtf);
+    void typingReceived(SessionId session, int flag); // queued
+    void sessionEnded(SessionId session, const Contact& contact, EndReason reason, bool opened);
+
+    // Settings for new sessions.
+    int connectTimeoutMs() const { return m_connectTimeoutMs.load(); }
+    int keepAliveIntervalMs() const { return m_keepAliveIntervalMs.load(); }
+    void setConnectTimeoutMs(int ms) { m_connectTimeoutMs.store(ms); }
+    void setKeepAliveIntervalMs(int ms) { m_keepAliveIntervalMs.store(ms); }
+    void setDataSessionStarter(DataSessionStarter starter);
+    // False when no starter is set.
+    bool startDataSession(const DataSessionRequest& request);
+
+private:
+    std::atomic<int> m_connectTimeoutMs{ChatSessions::ConnectTimeoutMs};
+    std::atomic<int> m_keepAliveIntervalMs{ChatSessions::KeepAliveIntervalMs};
+    QMutex m_starterMutex;
+    DataSessionStarter m_starter;
 };

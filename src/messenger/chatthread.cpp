@@ -34,15 +34,6 @@ QByteArray textOf(const QByteArray& payload)
     return zero < 0 ? payload : payload.left(zero);
 }
 
-// IPv4 peers of a dual-stack socket show as ::ffff:a.b.c.d; contacts keep
-// the plain form.
-QByteArray addressText(const QHostAddress& address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return (isV4 ? QHostAddress(v4) : address).toString().toUtf8();
-}
-
 } // namespace
 
 CChatThread::CChatThread(std::shared_ptr<ChatSessionShared> shared, SessionId id,
@@ -99,7 +90,7 @@ void CChatThread::startAccepted()
         endSession(EndReason::Disconnect);
         return;
     }
-    m_contact.ip.set(addressText(m_socket->peerAddress()));
+    m_contact.ip.set(m_socket->peerAddressText());
     if (!m_socket->BeginChallenge()) {
         endSession(EndReason::Disconnect);
         return;
@@ -226,16 +217,11 @@ void CChatThread::onFrame(CChatSocket* socket, uint8_t type, const QByteArray& p
 
 bool CChatThread::takePeerIdentity(const QByteArray& plain)
 {
-    // The identity fields end at byte 1598; the two padding bytes after them
-    // carry nothing, so a sender that leaves them out still identifies.
-    if (plain.size() < Identity::FieldsSize) {
+    if (!TakeIdentityPayload(plain, m_contact)) {
         qCWarning(lcChat) << "session" << m_id << "got an identity of" << plain.size() << "bytes";
         return false;
     }
-    Identity peer;
-    peer.decode(QByteArrayView(plain).first(std::min<qsizetype>(plain.size(), Identity::Size)));
-    CopyIdentity(peer, m_contact);
-    m_contact.ip.set(addressText(m_socket->peerAddress()));
+    m_contact.ip.set(m_socket->peerAddressText());
     return true;
 }
 

@@ -37,77 +37,6 @@ enum ChatFrameType : uint8_t {
     ChatBrowseRequest = 11,   // acceptor -> opener: int32 0, browse its shares
 };
 
-// What the sessions of one directory share: the way to their host, the
-// directory itself and the settings for new sessions. Thread-safe.
-class ChatSessionShared : public std::enable_shared_from_this<ChatSessionShared>
-{
-public:
-    ChatSessionShared(ChatHost& host, ThreadRegistry& registry);
-    ~ChatSessionShared();
-
-    ThreadRegistry& registry() const { return m_registry; }
-
-    // Calls into the host, made from a session thread. The blocking ones wait
-    // for the host's thread; once the host is detached they return defaults.
-    Identity ownIdentity();
-    bool peerIdentified(SessionId session, const Contact& contact, bool opened);
-    void identityUpdated(SessionId session, const Contact& contact);
-    int ownSharesFlag(SessionId session);
-    void peerSharesFlag(SessionId session, int flag); // queued
-    QByteArray takeQueue(SessionId session);
-    void messageReceived(SessionId session, const QByteArray& rtf);
-    void queueReceived(SessionId session, const QByteArray& rtf);
-    void typingReceived(SessionId session, int flag); // queued
-    void sessionEnded(SessionId session, const Contact& contact, EndReason reason, bool opened);
-    // On the host's thread: no further calls reach the host.
-    void detachHost();
-
-    // Settings for new sessions.
-    int connectTimeoutMs() const { return m_connectTimeoutMs.load(); }
-    int keepAliveIntervalMs() const { return m_keepAliveIntervalMs.load(); }
-    void setConnectTimeoutMs(int ms) { m_connectTimeoutMs.store(ms); }
-    void setKeepAliveIntervalMs(int ms) { m_keepAliveIntervalMs.store(ms); }
-    void setDataSessionStarter(DataSessionStarter starter);
-    // False when no starter is set.
-    bool startDataSession(const DataSessionRequest& request);
-
-    // Directory.
-    SessionId newSessionId();
-    void add(SessionId session, CChatThread* worker);
-    // From the session's thread: the session begins to end / is identified /
-    // is gone.
-    void markEnding(SessionId session);
-    void markOpen(SessionId session);
-    void remove(SessionId session);
-    // Queues fn on the session's worker. False when the session is gone or
-    // ending, or (requireOpen) not yet identified.
-    bool post(SessionId session, bool requireOpen, std::function<void(CChatThread&)> fn);
-    bool isActive(SessionId session) const;
-    int count() const;
-    QList<SessionId> sessions() const;
-
-private:
-    struct Entry
-    {
-        CChatThread* worker = nullptr;
-        bool ending = false;
-        bool open = false;
-    };
-
-    ChatHost* m_host;
-    // Lives in the host's thread; target of every call into the host.
-    QObject* m_hostContext;
-    ThreadRegistry& m_registry;
-
-    std::atomic<int> m_connectTimeoutMs{ChatSessions::ConnectTimeoutMs};
-    std::atomic<int> m_keepAliveIntervalMs{ChatSessions::KeepAliveIntervalMs};
-    std::atomic<SessionId> m_nextId{1};
-
-    mutable QMutex m_mutex;
-    QHash<SessionId, Entry> m_entries;
-    DataSessionStarter m_starter;
-};
-
 // One chat session: the standing connection with one contact, either opened
 // by us (connect, hello, responder in the key handshake, identity type 1) or
 // accepted through the listener (challenger, waits for type 1, answers with
@@ -137,7 +66,7 @@ public:
     bool isOpened() const { return m_opened; }
 
     void start() override;
-    // 1425 with reason 0.
+    // The end request with reason 0.
     void end() override;
 
     // The thread messages.

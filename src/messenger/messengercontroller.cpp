@@ -1,6 +1,6 @@
 #include "messengercontroller.h"
 
-#include "messenger/chatlines.h"
+#include "messenger/messengercontrollerdetail.h"
 #include "messenger/rtfreader.h"
 #include "profile/profilefolder.h"
 #include "transport/listenthread.h"
@@ -13,38 +13,7 @@
 
 Q_LOGGING_CATEGORY(lcMessenger, "zephlink.messenger")
 
-namespace {
-
-const QString OnlineSound = QStringLiteral("online.wav");
-const QString MessageSound = QStringLiteral("msg.wav");
-const QString IdleMessage = QStringLiteral("Idle");
-const QString TypingWord = QStringLiteral("typing");
-
-uint32_t now()
-{
-    return static_cast<uint32_t>(QDateTime::currentSecsSinceEpoch());
-}
-
-// A document's text for a pane line, without its final line breaks.
-QString plainText(const RichText& document)
-{
-    QString t = document.plainText();
-    while (t.endsWith(QLatin1Char('\n')))
-        t.chop(1);
-    return t;
-}
-
-} // namespace
-
-struct MessengerController::Entry
-{
-    std::unique_ptr<Contact> contact;
-    ChatHistory history;
-    QString status; // the chat window's status line
-    // Block or delete asked of the bound session: it holds even when the
-    // session ends for another reason before it sees the request.
-    EndReason requestedEnd = EndReason::Disconnect;
-};
+using namespace ControllerDetail;
 
 MessengerController::MessengerController(MessengerUi* ui, ProfileUi* profileUi,
                                          ThreadRegistry& registry, QObject* parent)
@@ -707,508 +676,6 @@ void MessengerController::ContactEdited(Contact& contact)
     m_ui->contactChanged(contact);
 }
 
-// --- identification and session reports ---
-
-Identity MessengerController::ownIdentity()
-{
-    // An accepted session does not know its peer yet.
-    return identityForPeer(nullptr);
-}
-
-void MessengerController::copyPeerIdentity(const Contact& from, Contact& to)
-{
-    // The password field of a contact is the one we hold for that peer; the
-    // peer's identity carries the one it holds for us.
-    const auto kept = to.password;
-    CopyIdentity(from, to);
-    to.password = kept;
-}
-
-void MessengerController::announceOnline(const Contact& contact)
-{
-    if (contact.status != StatusOnline)
-        return;
-    if (Settings::on(m_settings.animateMessage))
-        m_ui->popup(DisplayName(contact), QStringLiteral("Is Online"), contact.uid.bytes());
-    if (Settings::on(m_settings.soundMessage))
-        m_ui->playSound(OnlineSound);
-}
-
-void MessengerController::renameStep(Contact& contact, const QString& oldName)
-{
-    if (m_hooks)
-        m_hooks->contactRenamed(contact, oldName);
-}
-
-bool MessengerController::peerIdentified(SessionId session, const Contact& sc, bool opened)
-{
-    if (!opened && sc.uid == m_own.uid) {
-        emitEvent(QStringLiteral("You cannot connect to yourself"));
-        return false;
-    }
-    Contact* known = nullptr;
-    for (const auto& e : m_entries) {
-        Contact& c = *e->contact;
-        if (c.sessionThread == session)
-            return false;
-        if (c.uid == sc.uid && !sc.uid.isEmpty()) {
-            known = &c;
-            break;
-        }
-    }
-
-    if (known) {
-        Contact& c = *known;
-        if (c.sessionThread != 0) {
-            if (opened)
-                emitEvent(QStringLiteral("Connection Canceled: UID of %1 matches %2 (%3)")
-                              .arg(sc.ip.text(), c.name.text(), c.ip.text()));
-            return false;
-        }
-        if (!opened && c.blocked != 0)
-            return false;
-
-        c.sessionThread = session;
-        const bool addressChanged = sc.ip != c.ip;
-        const QString oldName = c.name.text();
-        bool renamed = false;
-        QString line;
-        if (sc.alias.isEmpty() && sc.name != c.name) {
-            renamed = true;
-            line = QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
-                       .arg(oldName, sc.name.text(), StatusText(sc));
-        }
-        copyPeerIdentity(sc, c);
-        // Added again: the password typed now is the one kept.
-        if (m_addPasswords.contains(session))
-            c.password.set(m_addPasswords.take(session));
-        if (line.isEmpty())
-            line = QStringLiteral("%1 (%2) is %3").arg(DisplayName(c), c.ip.text(), StatusText(c));
-        if (addressChanged && m_hooks)
-            m_hooks->contactNameOrAddressChanged(c);
-        if (renamed)
-            renameStep(c, oldName);
-        c.connectTime = now();
-        emitEvent(line);
-        m_ui->contactListChanged();
-        refreshContact(c);
-        announceOnline(c);
-        return true;
-    }
-
-    if (!opened && Settings::on(m_settings.requirePassword) && sc.password != m_own.password)
-        return false;
-
-    auto contact = std::make_unique<Contact>(sc);
-    // What the peer sent is the password it holds for us; we keep the one we
-    // hold for it: typed when adding it, else none.
-    contact->password.set(m_addPasswords.take(session));
-    contact->sessionThread = session;
-    contact->typing = 0;
-    contact->connectTime = now();
-    Contact& c = *contact;
-    addEntry(std::move(contact));
-    if (m_hooks)
-        m_hooks->contactIdentified(c);
-    emitEvent(
-        QStringLiteral("New Contact %1 (%2) is %3").arg(c.name.text(), c.ip.text(), StatusText(c)));
-    announceOnline(c);
-    m_ui->contactListChanged();
-    return true;
-}
-
-void MessengerController::identityUpdated(SessionId session, const Contact& sc)
-{
-    Contact* found = findContactBySession(session);
-    if (!found)
-        return;
-    Contact& c = *found;
-    QString line;
-    bool renamed = false;
-    const QString oldName = c.name.text();
-    if (sc.alias.isEmpty() && sc.name != c.name) {
-        renamed = true;
-        line = QStringLiteral("\"%1\" changed name to \"%2\" and is %3")
-                   .arg(oldName, sc.name.text(), StatusText(sc));
-    } else if (sc.status != c.status ||
-               (sc.status == StatusAwayMessage && sc.awayMessage != c.awayMessage)) {
-        Contact shown = c;
-        CopyIdentity(sc, shown);
-        line = QStringLiteral("%1 (%2) is %3")
-                   .arg(DisplayName(shown), shown.ip.text(), StatusText(shown));
-    }
-    const bool cameOnline = sc.status != c.status && sc.status == StatusOnline;
-    const bool addressChanged = sc.ip != c.ip;
-    copyPeerIdentity(sc, c);
-    if (renamed)
-        renameStep(c, oldName);
-    else if (addressChanged && m_hooks)
-        m_hooks->contactNameOrAddressChanged(c);
-    if (cameOnline)
-        announceOnline(c);
-    if (!line.isEmpty())
-        emitEvent(line);
-    m_ui->contactListChanged();
-    refreshContact(c);
-}
-
-int MessengerController::ownSharesFlag(SessionId session)
-{
-    if (const Contact* c = findContactBySession(session))
-        return sharesFlagFor(*c);
-    return generalSharing() ? 1 : 0;
-}
-
-void MessengerController::peerSharesFlag(SessionId session, int flag)
-{
-    if (Contact* c = findContactBySession(session)) {
-        c->peerShares = flag;
-        refreshContact(*c);
-    }
-}
-
-QByteArray MessengerController::takeQueue(SessionId session)
-{
-    Contact* c = findContactBySession(session);
-    return c ? TakeQueue(*c) : QByteArray();
-}
-
-void MessengerController::messageReceived(SessionId session, const QByteArray& rtf)
-{
-    if (Contact* c = findContactBySession(session)) {
-        appendPeerLine(*c, false, rtf);
-        noticeMessage(*c, false);
-    }
-}
-
-void MessengerController::queueReceived(SessionId session, const QByteArray& rtf)
-{
-    if (Contact* c = findContactBySession(session)) {
-        appendPeerLine(*c, true, rtf);
-        noticeMessage(*c, true);
-    }
-}
-
-void MessengerController::typingReceived(SessionId session, int flag)
-{
-    Contact* found = findContactBySession(session);
-    if (!found)
-        return;
-    Contact& c = *found;
-    c.typing = flag;
-    if (flag != 0)
-        setChatStatus(c, QStringLiteral(" %1 is typing a message").arg(DisplayName(c)));
-    else if (chatStatusText(c).contains(TypingWord))
-        setChatStatus(c, QString());
-    refreshTypingLine();
-    m_ui->typingChanged(c, flag != 0);
-}
-
-void MessengerController::refreshTypingLine()
-{
-    QStringList names;
-    for (const auto& e : m_entries) {
-        if (e->contact->typing != 0)
-            names.append(DisplayName(*e->contact));
-    }
-    if (!names.isEmpty())
-        setMainStatus(QStringLiteral(" %1 is typing a message").arg(names.join(QLatin1Char(','))));
-    else if (m_mainStatus.contains(TypingWord))
-        setMainStatus(QString());
-}
-
-void MessengerController::sessionEnded(SessionId session, const Contact& sc, EndReason reason,
-                                       bool opened)
-{
-    m_addPasswords.remove(session);
-    if (sc.uid == m_own.uid)
-        return;
-    Contact* found = nullptr;
-    for (const auto& e : m_entries) {
-        Contact& c = *e->contact;
-        if ((session != 0 && c.sessionThread == session) ||
-            (!sc.uid.isEmpty() && c.uid == sc.uid)) {
-            found = &c;
-            break;
-        }
-    }
-
-    if (found && session != 0 && found->sessionThread == session) {
-        Contact& c = *found;
-        if (Entry* e = entryOf(c)) {
-            if (reason == EndReason::Disconnect)
-                reason = e->requestedEnd;
-            e->requestedEnd = EndReason::Disconnect;
-        }
-        if (c.typing != 0) {
-            c.typing = 0;
-            if (chatStatusText(c).contains(TypingWord))
-                setChatStatus(c, QString());
-            refreshTypingLine();
-            m_ui->typingChanged(c, false);
-        }
-        switch (reason) {
-        case EndReason::Block:
-            emitEvent(QStringLiteral("%1 (%2) is now Blocked").arg(DisplayName(c), c.ip.text()));
-            c.blocked = 1;
-            c.status = StatusBlocked;
-            break;
-        case EndReason::Delete:
-            emitEvent(QStringLiteral("%1 (%2) has been Deleted").arg(DisplayName(c), c.ip.text()));
-            removeContact(c);
-            return;
-        default:
-            emitEvent(QStringLiteral("%1 (%2) has Disconnected").arg(DisplayName(c), c.ip.text()));
-            c.status = StatusOffline;
-            break;
-        }
-        c.disconnectTime = now();
-        c.sessionThread = 0;
-        c.peerShares = 0;
-        m_ui->contactListChanged();
-        refreshContact(c);
-        return;
-    }
-
-    if (found) {
-        if (opened) {
-            emitEvent(QStringLiteral("Failed to connect to: %1:%2")
-                          .arg(DisplayName(*found))
-                          .arg(found->port));
-            if (found->sessionThread == 0 && found->status != StatusBlocked) {
-                found->status = StatusOffline;
-                refreshContact(*found);
-            }
-        }
-        return;
-    }
-    if (opened)
-        emitEvent(QStringLiteral("Failed to connect to: %1:%2").arg(sc.ip.text()).arg(sc.port));
-}
-
-// --- messages ---
-
-bool MessengerController::canTakeMessage(const Contact& contact)
-{
-    return contact.sessionThread != 0 && contact.status != StatusOffline;
-}
-
-bool MessengerController::postMessage(Contact& contact, const QByteArray& rtf)
-{
-    return canTakeMessage(contact) && m_sessions->postMessage(contact.sessionThread, rtf);
-}
-
-bool MessengerController::QueueMessage(Contact& contact, const QByteArray& rtf)
-{
-    if (contact.queue.size() >= QueueLimit)
-        return false;
-    const QByteArray piece =
-        ChatLines::QueuedPiece(ChatLines::TimeStamp(QDateTime::currentDateTime()), rtf);
-    // QueMsgs.cfg keeps every queue whole; a queue it could not hold is full.
-    if (contact.queue.size() + piece.size() > MaxProfileText)
-        return false;
-    contact.queue += piece;
-    return true;
-}
-
-QByteArray MessengerController::TakeQueue(Contact& contact)
-{
-    return std::exchange(contact.queue, QByteArray());
-}
-
-bool MessengerController::ClearQueue(Contact& contact, bool confirm)
-{
-    if (confirm &&
-        !m_ui->askYesNo(
-            QStringLiteral("Are you sure?"),
-            QStringLiteral(
-                "Are you sure you want to clear all the queued messages for this contact?")))
-        return false;
-    contact.queue.clear();
-    refreshContact(contact);
-    return true;
-}
-
-QList<QByteArray> MessengerController::queueDocuments(const Contact& contact)
-{
-    return ChatLines::SplitQueueDocuments(contact.queue);
-}
-
-void MessengerController::ShowQueue(Contact& contact)
-{
-    m_ui->showQueueViewer(QStringLiteral("Offline Message Queue for %1").arg(DisplayName(contact)),
-                          queueDocuments(contact));
-}
-
-void MessengerController::appendOwnLine(const Contact* pane, bool queued, const QString& recipients,
-                                        const RichText& message)
-{
-    ChatHistory& h = pane ? history(*pane) : m_mainHistory;
-    const QString sender = m_own.name.text();
-    if (queued)
-        h.AppendQueuedOwnLine(sender, recipients, message);
-    else
-        h.AppendOwnLine(sender, recipients, message);
-    PaneLine line;
-    line.kind = queued ? PaneLine::QueuedOwn : PaneLine::Own;
-    line.sender = sender;
-    line.recipients = recipients;
-    line.documents.append(plainText(message));
-    m_ui->lineAppended(pane, line);
-}
-
-void MessengerController::appendPeerLine(Contact& contact, bool queue, const QByteArray& rtf)
-{
-    const QString sender = DisplayName(contact);
-    PaneLine line;
-    line.kind = queue ? PaneLine::QueuedPeer : PaneLine::Peer;
-    line.sender = sender;
-    if (queue) {
-        for (const QByteArray& document : ChatLines::SplitQueueDocuments(rtf))
-            line.documents.append(plainText(RtfReader::read(document)));
-        for (ChatHistory* h : {&m_mainHistory, &history(contact)})
-            h->AppendQueuedPeerLines(sender, rtf);
-    } else {
-        const RichText message = RtfReader::read(rtf);
-        line.documents.append(plainText(message));
-        for (ChatHistory* h : {&m_mainHistory, &history(contact)})
-            h->AppendPeerLine(sender, message);
-    }
-    m_ui->lineAppended(nullptr, line);
-    m_ui->lineAppended(&contact, line);
-}
-
-void MessengerController::noticeMessage(Contact& contact, bool queue)
-{
-    const bool flash = Settings::on(m_settings.flashOnMessage);
-    bool chatVisible = m_ui->isChatWindowVisible(contact);
-    if (Settings::on(m_settings.autoPopupChat) && !m_ui->isMainWindowVisible()) {
-        if (!chatVisible)
-            m_ui->showChatWindowInactive(contact);
-        chatVisible = true;
-    }
-    if (chatVisible) {
-        if (flash && !m_ui->isChatWindowForeground(contact))
-            m_ui->flashChatWindow(contact);
-    } else {
-        if (!m_ui->isMainWindowVisible())
-            m_ui->showMainWindowInactive();
-        if (flash && !m_ui->isMainWindowForeground())
-            m_ui->flashMainWindow();
-    }
-    if (!m_ui->isMainWindowForeground() && !m_ui->isChatWindowForeground(contact)) {
-        if (Settings::on(m_settings.soundMessage))
-            m_ui->playSound(MessageSound);
-        if (Settings::on(m_settings.animateMessage))
-            m_ui->popup(DisplayName(contact),
-                        queue ? QStringLiteral("Sent a Queued Message")
-                              : QStringLiteral("Sent a Message"),
-                        contact.uid.bytes());
-    }
-}
-
-MessengerController::SendResult MessengerController::SendFromMain(const QList<Contact*>& selected,
-                                                                  const QByteArray& rtf)
-{
-    SendResult result;
-    QList<Contact*> targets;
-    for (const auto& e : m_entries) {
-        if (selected.contains(e->contact.get()))
-            targets.append(e->contact.get());
-    }
-    if (targets.isEmpty()) {
-        setMainStatus(QStringLiteral(" No contact selected.\n"));
-        return result;
-    }
-    const RichText message = RtfReader::read(rtf);
-    if (message.plainText().isEmpty()) {
-        setMainStatus(QStringLiteral(" No message to send.\n"));
-        return result;
-    }
-    for (Contact* c : targets) {
-        const QString name = DisplayName(*c);
-        if (postMessage(*c, rtf)) {
-            result.sent.append(name);
-            appendOwnLine(c, false, name, message);
-        } else if (QueueMessage(*c, rtf)) {
-            result.sent.append(name);
-            result.queued = true;
-            appendOwnLine(c, true, name, message);
-        } else {
-            result.failed.append(name);
-        }
-    }
-    if (!result.sent.isEmpty()) {
-        appendOwnLine(nullptr, result.queued, result.sent.join(QStringLiteral(", ")), message);
-        result.clearInput = true;
-    }
-    if (!m_mainStatus.contains(TypingWord)) {
-        setMainStatus(result.failed.isEmpty() ? QString()
-                                              : QStringLiteral(" Failed (Queue Full): ") +
-                                                    result.failed.join(QStringLiteral(", ")));
-    }
-    return result;
-}
-
-bool MessengerController::SendFromChatWindow(Contact& contact, const QByteArray& rtf)
-{
-    if (!entryOf(contact))
-        return false;
-    const RichText message = RtfReader::read(rtf);
-    if (message.plainText().isEmpty()) {
-        setChatStatus(contact, QStringLiteral(" No message to send.\n"));
-        return false;
-    }
-    const QString name = DisplayName(contact);
-    if (postMessage(contact, rtf)) {
-        appendOwnLine(&contact, false, name, message);
-        appendOwnLine(nullptr, false, name, message);
-        if (!chatStatusText(contact).contains(TypingWord))
-            setChatStatus(contact, QString());
-        return true;
-    }
-    if (QueueMessage(contact, rtf)) {
-        appendOwnLine(nullptr, true, name, message);
-        appendOwnLine(&contact, true, name, message);
-        return true;
-    }
-    if (!chatStatusText(contact).contains(TypingWord))
-        setChatStatus(contact, QStringLiteral(" Failed to send message (Queue Full)."));
-    return false;
-}
-
-void MessengerController::MainInputTyping(int flag, const QList<Contact*>& selected)
-{
-    for (const auto& e : m_entries) {
-        const Contact& c = *e->contact;
-        if (c.sessionThread == 0)
-            continue;
-        if (!selected.contains(&c))
-            m_sessions->postTyping(c.sessionThread, 0);
-        else if (flag == 0 || c.status != StatusOffline)
-            m_sessions->postTyping(c.sessionThread, flag);
-    }
-}
-
-void MessengerController::ChatInputTyping(Contact& contact, int flag)
-{
-    // A peer that shows itself Offline hears of no typing.
-    if (contact.sessionThread != 0 && (flag == 0 || contact.status != StatusOffline))
-        m_sessions->postTyping(contact.sessionThread, flag);
-}
-
-void MessengerController::Talk(const QByteArray& uid)
-{
-    Contact* c = findContact(uid);
-    if (!c)
-        return;
-    if ((Settings::on(m_settings.autoPopupChat) && !m_ui->isMainWindowVisible()) ||
-        m_ui->selectedContactCount() > 1 || m_ui->isChatWindowVisible(*c))
-        m_ui->showChatWindowAndFocus(*c);
-    else
-        m_ui->focusContactInMainWindow(*c);
-}
-
 // --- exit ---
 
 void MessengerController::writeWindowPositions()
@@ -1301,4 +768,101 @@ void MessengerController::clearAll()
     m_entries.clear();
     m_mainHistory.Clear();
     m_ui->contactListChanged();
+}
+
+// --- shared folders ---
+
+QList<QByteArray> MessengerController::EffectiveSharedPaths(const QByteArray& uid) const
+{
+    const Contact* c = findContact(uid);
+    if (!c)
+        return {};
+    return c->shares + m_settings.sharedPaths;
+}
+
+void MessengerController::SetContactShares(Contact& contact, const QList<QByteArray>& shares)
+{
+    contact.shares = shares;
+    if (contact.sessionThread != 0)
+        m_sessions->postSharesFlag(contact.sessionThread, sharesFlagFor(contact));
+}
+
+void MessengerController::SetGeneralSharing(bool enabled, const QList<QByteArray>& sharedPaths)
+{
+    const bool before = generalSharing();
+    m_settings.sharingEnabled = enabled ? 1 : 0;
+    m_settings.sharedPaths = sharedPaths;
+    if (m_store)
+        m_store->writeSettings(m_settings);
+    if (generalSharing() != before)
+        BroadcastSharesFlag();
+}
+
+void MessengerController::BrowsingStarted(quint64 browseSession, const QByteArray& uid)
+{
+    const Contact* c = findContact(uid);
+    if (!c)
+        return;
+    if (Settings::on(m_settings.animateBrowse))
+        m_ui->popup(DisplayName(*c), QStringLiteral("Is Browsing"), c->uid.bytes());
+    m_browsingRows.append(
+        {browseSession, QStringLiteral("%1 (%2)").arg(DisplayName(*c), c->ip.text())});
+    m_ui->browsingRowsChanged();
+}
+
+void MessengerController::BrowsingEnded(quint64 browseSession)
+{
+    const qsizetype removed = m_browsingRows.removeIf(
+        [browseSession](const BrowsingRow& r) { return r.browseSession == browseSession; });
+    if (removed > 0)
+        m_ui->browsingRowsChanged();
+}
+
+void MessengerController::KickUser(int row)
+{
+    if (row >= 0 && row < m_browsingRows.size() && m_browseEnder)
+        m_browseEnder(m_browsingRows[row].browseSession);
+}
+
+void MessengerController::setBrowseEnder(std::function<void(quint64)> ender)
+{
+    m_browseEnder = std::move(ender);
+}
+
+void MessengerController::SharesConnected(const QString& title)
+{
+    setMainStatus(QStringLiteral("Connected to \"%1\" shares").arg(title));
+}
+
+bool MessengerController::ViewRemoteShares(const QByteArray& uid)
+{
+    Contact* c = findContact(uid);
+    QString caption, text;
+    if (!c) {
+        caption = QStringLiteral("Invalid Contact");
+        text = QStringLiteral("Contact you are trying to view shares for was Deleted");
+    } else if (!c->peerShares) {
+        caption = QStringLiteral("Sharing Status Changed");
+        text = QStringLiteral("Contact you are trying to view shares for is No Longer Sharing");
+    } else if (c->status == StatusOffline || c->sessionThread == 0) {
+        caption = QStringLiteral("Contact Not Online");
+        text = QStringLiteral("Contact you are trying to view shares for is not Online anymore");
+    }
+    if (!text.isEmpty()) {
+        m_ui->messageBox(MessengerUi::Icon::Warning, caption, text);
+        return false;
+    }
+    setMainStatus(QStringLiteral("Trying to connect to shares..."));
+    m_sessions->postBrowse(c->sessionThread);
+    return true;
+}
+
+void MessengerController::addListenerSetup(std::function<void(CListenThread&)> setup)
+{
+    m_listenerSetup = [before = std::move(m_listenerSetup),
+                       setup = std::move(setup)](CListenThread& listener) {
+        if (before)
+            before(listener);
+        setup(listener);
+    };
 }

@@ -5,8 +5,8 @@
 #include "messenger/chathistory.h"
 #include "messenger/chathost.h"
 #include "messenger/chatsessions.h"
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 #include "messenger/messengerui.h"
 #include "profile/profilestore.h"
 #include "profile/settings.h"
@@ -232,6 +232,43 @@ public:
     void sessionEnded(SessionId session, const Contact& sessionContact, EndReason reason,
                       bool opened) override;
 
+    // --- shared folders ---
+    // One row of the browsing-contacts window: "%s (%s)" (display name, ip)
+    // and the owner-side browse session it stands for.
+    struct BrowsingRow
+    {
+        quint64 browseSession = 0;
+        QString text;
+    };
+    // The contact's own shares, then the shares for everybody (duplicates
+    // kept); nothing for a uid that is not in the list.
+    QList<QByteArray> EffectiveSharedPaths(const QByteArray& uid) const;
+    // "Edit Shared Folders" closed with OK: the new list, and the contact's
+    // shares flag to its chat session.
+    void SetContactShares(Contact& contact, const QList<QByteArray>& shares);
+    // Sharing switched or the list for everybody edited (as the options do):
+    // stored in Settings.cfg; every chat session hears its flag when the
+    // general sharing state changed.
+    void SetGeneralSharing(bool enabled, const QList<QByteArray>& sharedPaths);
+    // A viewer asked for its root list: popup "Is Browsing" when
+    // animateBrowse is on, and a browsing row. Nothing for an unknown uid.
+    void BrowsingStarted(quint64 browseSession, const QByteArray& uid);
+    // That session ended: its row goes.
+    void BrowsingEnded(quint64 browseSession);
+    const QList<BrowsingRow>& browsingRows() const { return m_browsingRows; }
+    // "Kick User": ends the row's browse session (the row goes when it ends).
+    void KickUser(int row);
+    // Ends a browse session; set by the shares code.
+    void setBrowseEnder(std::function<void(quint64)> ender);
+    // Notice 2: a browser opened; status line "Connected to "%s" shares".
+    void SharesConnected(const QString& title);
+    // "View Remote Shares" on a contact: the checks of the remote-contacts
+    // window, then "Trying to connect to shares..." and the browse request to
+    // its chat session. False when a message box said why not.
+    bool ViewRemoteShares(const QByteArray& uid);
+    // Adds a listener set-up after the ones set before.
+    void addListenerSetup(std::function<void(CListenThread&)> setup);
+
 signals:
     // The listener listens on this port (also after a port change).
     void listening(quint16 port);
@@ -313,4 +350,6 @@ private:
     QTimer* m_idleTimer = nullptr;
     QTimer* m_leaveIdleTimer = nullptr;
     QTimer* m_dailyTimer = nullptr;
+    QList<BrowsingRow> m_browsingRows;
+    std::function<void(quint64)> m_browseEnder;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "profile/profilestore.h"
 #include "profile/profileui.h"
 
@@ -126,6 +126,8 @@ public:
     {}
     // Exit: remove the tray icon and hide the main, transfers and chat windows.
     virtual void hideWindows() {}
+    // The rows of the browsing-contacts window changed.
+    virtual void browsingRowsChanged() {}
 };
 
 // Where the cursor is, for idle detection.

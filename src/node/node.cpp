@@ -91,6 +91,8 @@ Node::Node(const NodeOptions& options, Console& console, QObject* parent)
     // No idle source: a node has no cursor and never turns Idle by itself.
     m_commands = std::make_unique<NodeCommands>(*m_controller, console);
     m_transfers = std::make_unique<NodeTransfers>(*m_controller, *m_commands, console);
+    m_shares =
+        std::make_unique<NodeShares>(*m_controller, m_transfers->manager(), *m_commands, console);
     // The update's Restart runs the exit sequence; the swap follows in main.
     m_netHelpers =
         std::make_unique<NodeNetHelpers>(*m_controller, *m_commands, console, [this] { quit(); });

@@ -2,6 +2,7 @@
 
 #include "node/nodecommands.h"
 #include "node/nodenethelpers.h"
+#include "node/nodeshares.h"
 #include "node/nodetransfers.h"
 #include "node/nodeui.h"
 
@@ -66,6 +67,8 @@ private:
     std::unique_ptr<NodeCommands> m_commands;
     // Goes before the controller it is attached to.
     std::unique_ptr<NodeTransfers> m_transfers;
+    // Plugged in behind the transfers; goes before them.
+    std::unique_ptr<NodeShares> m_shares;
     // The router and update helpers the controller's start-up hooks call.
     std::unique_ptr<NodeNetHelpers> m_netHelpers;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 #include "profile/binaryio.h"
 #include "profile/profileui.h"
 #include "profile/settings.h"

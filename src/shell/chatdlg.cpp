@@ -1,6 +1,6 @@
 #include "chatdlg.h"
 
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "messenger/messengercontroller.h"
 #include "msgrichedit2.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger/contact.h"
+#include "records/contact.h"
 #include "messenger/messengerui.h"
 #include "profile/profilestore.h"
 #include "shell/controlanchors.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger/identity.h"
+#include "records/identity.h"
 #include "profile/settings.h"
 
 #include <QDialog>

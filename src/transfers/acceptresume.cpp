@@ -1,8 +1,8 @@
 #include "transfers/acceptresume.h"
 
-#include "messenger/contact.h"
 #include "profile/profilefolder.h"
 #include "profile/settings.h"
+#include "records/contact.h"
 #include "transfers/headcrc.h"
 #include "transfers/pathguard.h"
 #include "transfers/sessionresult.h"
@@ -21,15 +21,6 @@ const QString ContactNamePlaceholder = QStringLiteral("%contactname%");
 bool MakeFolders(const FolderMaker& makeFolders, const QString& path)
 {
     return makeFolders ? makeFolders(path) : CreateFolderPath(path);
-}
-
-// The folder part of a local path, "" when it has none.
-QString FolderPart(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(u'/');
-    if (slash < 0)
-        return QString();
-    return slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 // The three characters after '_' read as a count: leading digits only, 0

@@ -23,7 +23,7 @@ public:
     uint32_t id() const { return m_id; }
     bool isValid() const { return m_id != 0; }
     bool isRunning() const { return m_session.isRunning(); }
-    // The stop request (1425): the walk ends before its next entry and
+    // The stop request: the walk ends before its next entry and
     // reports walkStopped, unless it has reported already.
     void stop() const;
     bool wait(int ms) const { return m_session.wait(ms); }
@@ -46,7 +46,7 @@ private:
 // devices are left out: reading them would block or never end. A folder
 // that cannot be read adds nothing.
 //
-// Reports exactly one of walkFinished (1650) or walkStopped (1651), from
+// Reports exactly one of walkFinished or walkStopped, from
 // the walk's thread; connect them before launch() with the default
 // connection, and the receiver gets them in its own thread.
 class CCalcThread : public SessionWorker

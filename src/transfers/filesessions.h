@@ -1,19 +1,35 @@
 #pragma once
 
 #include "messenger/chatsessions.h"
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 #include "transfers/transfer.h"
 #include "transfers/transferhost.h"
 #include "transport/parsethread.h"
+#include "transport/sessiondirectory.h"
 #include "transport/threadregistry.h"
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
+class CFileThread;
 class FileSessionShared;
+
+// What the transfer manager asks of a file session (a thread message each).
+enum class FileSessionRequest {
+    Cancel,       // cancel (result 13): a sender ends at once, a receiver tells the peer first
+    SizeKnown,    // the folder's total size is now known (sent on as type 10)
+    AcceptAnswer, // the accept prompt said yes: tell the sender the user is choosing a
+                  // path (type 6) and ask for one, or take the given path as chosen
+    DenyAnswer,   // the accept prompt said no
+    SavePath,     // the save picker's answer; an empty path denies the transfer
+    ResumeAnswer, // the resume prompt's answer
+    End,          // end the session without a result of its own (closing)
+};
 
 // The file sessions of one host (the transfer manager): starts them and
 // reaches them by FileSessionId from any thread.
@@ -73,20 +89,14 @@ public:
     // startAccepted as the listener's session factory for hello kind 1.
     SessionFactory acceptedSessionFactory() const;
 
-    // 1649: cancel (result 13). A sender ends at once, a receiver tells the
-    // peer first.
+    // The requests below (see FileSessionRequest) return false when the
+    // session is gone or ending.
     bool postCancel(FileSessionId session);
-    // 1650: the folder's total size is now known.
     bool postSizeKnown(FileSessionId session, uint64_t totalSize);
-
-    // The accept prompt's answers. Accepting tells the sender the user is
-    // choosing a path and asks for one (askSavePath); with a non-empty
-    // savePath that path is taken as chosen without asking.
+    // With a non-empty savePath that path is taken as chosen without asking.
     bool answerAccept(FileSessionId session, const QString& savePath = QString());
     bool answerDeny(FileSessionId session);
-    // The save picker's answer; an empty path denies the transfer.
     bool answerSavePath(FileSessionId session, const QString& path);
-    // The resume prompt's answer.
     bool answerResume(FileSessionId session, ResumeChoice choice);
 
     // Running and not ending.
@@ -95,5 +105,53 @@ public:
     int count() const;
 
 private:
+    bool request(FileSessionId session, FileSessionRequest request,
+                 std::function<void(CFileThread&)> fn);
+
     std::shared_ptr<FileSessionShared> m_shared;
+};
+
+// Timings and limits for new sessions; tests shorten them.
+struct FileSessionTimings
+{
+    std::atomic<int> connectTimeoutMs{FileSessions::ConnectTimeoutMs};
+    std::atomic<int> keepAliveIntervalMs{FileSessions::KeepAliveIntervalMs};
+    std::atomic<int> lingerMs{FileSessions::LingerMs};
+    std::atomic<int> progressIntervalMs{FileSessions::ProgressIntervalMs};
+    std::atomic<int> entryRetryMs{FileSessions::EntryRetryMs};
+    std::atomic<int> stallTicks{FileSessions::StallTicks};
+};
+
+// What the file sessions of one directory share: the directory, the way to
+// their host and the timings. Thread-safe.
+class FileSessionShared : public SessionDirectory<TransferHost, CFileThread, FileSessionId>
+{
+public:
+    using SessionDirectory::SessionDirectory;
+
+    FileSessionTimings& timings() { return m_timings; }
+
+    // Calls into the host, made from a session thread. The blocking ones wait
+    // for the host's thread; once the host is detached they return defaults.
+    Identity ownIdentity();
+    QString autosaveFolder(const QByteArray& contactUid);
+    TransferContactInfo contactInfo(const QByteArray& contactUid);
+    bool savedPathTrusted(const Transfer& offer);
+    // False: the host refuses to send this (a request for a path it neither
+    // lists nor shares).
+    bool sendingSessionIdentified(Transfer& s);
+    void selectingSavePath(const Transfer& s);
+    void progress(const Transfer& s, const QString& progressText, const QString& speedText);
+    void receiveAccepted(const Transfer& s);
+    void sessionEnded(int result, const Transfer& s);
+    // Queued; nothing waits for them.
+    void askAccept(FileSessionId session, const QString& title, const QString& text,
+                   const Transfer& offer);
+    void acceptTextChanged(FileSessionId session, const QString& text);
+    void askSavePath(FileSessionId session, const QString& proposedName, bool folder);
+    void askResume(FileSessionId session, const ResumePromptContent& content);
+    void closePrompts(FileSessionId session);
+
+private:
+    FileSessionTimings m_timings;
 };

@@ -25,9 +25,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "transfers/filethreaddetail.h"
+
 Q_LOGGING_CATEGORY(lcFileSession, "zephlink.transfers.session")
 
-namespace {
+namespace FileThreadDetail {
 
 int32_t Now()
 {
@@ -46,27 +48,6 @@ QByteArray Uint64Payload(uint64_t value)
     QByteArray payload(8, '\0');
     qToLittleEndian<uint64_t>(value, payload.data());
     return payload;
-}
-
-// IPv4 peers of a dual-stack socket show as ::ffff:a.b.c.d; contacts keep
-// the plain form.
-QByteArray AddressText(const QHostAddress& address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return (isV4 ? QHostAddress(v4) : address).toString().toUtf8();
-}
-
-// The size text an offer carries in its status text.
-QString OfferSizeText(const Transfer& t)
-{
-    return t.sizeUnknown ? QStringLiteral("Calculating...") : FormatSize(t.totalSize);
-}
-
-QString FolderOf(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash <= 0 ? QString() : path.left(slash);
 }
 
 // A saved path this side gave out earlier: an absolute local path without
@@ -108,7 +89,9 @@ void AcknowledgeNow(const QTcpSocket* socket)
                  sizeof one);
 }
 
-} // namespace
+} // namespace FileThreadDetail
+
+using namespace FileThreadDetail;
 
 // --- CFileThread ---
 
@@ -140,10 +123,10 @@ CFileThread::~CFileThread()
 void CFileThread::start()
 {
     FileSessionTimings& timings = m_shared->timings();
-    m_connectTimer = new QTimer(this);
-    m_connectTimer->setSingleShot(true);
-    m_connectTimer->setInterval(timings.connectTimeoutMs.load());
-    connect(m_connectTimer, &QTimer::timeout, this, &CFileThread::endSession);
+    m_deadlineTimer = new QTimer(this);
+    m_deadlineTimer->setSingleShot(true);
+    m_deadlineTimer->setInterval(timings.connectTimeoutMs.load());
+    connect(m_deadlineTimer, &QTimer::timeout, this, &CFileThread::endSession);
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(timings.progressIntervalMs.load());
     connect(m_progressTimer, &QTimer::timeout, this, &CFileThread::progressTick);
@@ -181,7 +164,7 @@ void CFileThread::startOutgoing()
     qCDebug(lcFileSession) << "session" << m_id << "connecting to" << host << m_peer.port
                            << (m_requestMode ? "to request" : "to offer");
     // Covers a connect that never answers as well as the handshake after it.
-    m_connectTimer->start();
+    m_deadlineTimer->start();
     m_socket->connectToPeer(host, quint16(m_peer.port), ConnectionHello::File);
 }
 
@@ -197,12 +180,12 @@ void CFileThread::startAccepted()
         endSession();
         return;
     }
-    m_peer.ip.set(AddressText(m_socket->peerAddress()));
+    m_peer.ip.set(m_socket->peerAddressText());
     if (!m_socket->BeginChallenge()) {
         endSession();
         return;
     }
-    m_connectTimer->start();
+    m_deadlineTimer->start();
 }
 
 void CFileThread::onConnected()
@@ -210,7 +193,7 @@ void CFileThread::onConnected()
     if (m_ending)
         return;
     // The hello went out; the handshake gets the whole connect time.
-    m_connectTimer->start();
+    m_deadlineTimer->start();
 }
 
 void CFileThread::onHandshakeComplete()
@@ -218,7 +201,7 @@ void CFileThread::onHandshakeComplete()
     if (m_ending || !m_opened)
         return;
     // The peer's identity is due within the connect time as well.
-    m_connectTimer->start();
+    m_deadlineTimer->start();
     if (send(FileIdentifyOpener, m_ownIdentity.encode()))
         m_identitySent = true;
 }
@@ -282,15 +265,12 @@ void CFileThread::onFrame(uint8_t type, const QByteArray& plain)
 
 bool CFileThread::takePeerIdentity(const QByteArray& plain)
 {
-    if (plain.size() < Identity::FieldsSize) {
+    if (!TakeIdentityPayload(plain, m_peer)) {
         qCWarning(lcFileSession) << "session" << m_id << "got an identity of" << plain.size()
                                  << "bytes";
         return false;
     }
-    Identity peer;
-    peer.decode(QByteArrayView(plain).first(std::min<qsizetype>(plain.size(), Identity::Size)));
-    CopyIdentity(peer, m_peer);
-    m_peer.ip.set(AddressText(m_socket->peerAddress()));
+    m_peer.ip.set(m_socket->peerAddressText());
     m_peerIdentified = true;
     bindTransfer(m_transfer);
     return true;
@@ -314,7 +294,7 @@ void CFileThread::onIdentifyOpener(const QByteArray& plain)
         return;
     // The request or the offer follows at once; a peer that stays silent is
     // dropped after the connect time.
-    m_connectTimer->start();
+    m_deadlineTimer->start();
 }
 
 void CFileThread::onIdentifyAccepter(const QByteArray& plain)
@@ -323,7 +303,7 @@ void CFileThread::onIdentifyAccepter(const QByteArray& plain)
         m_socket->Close();
         return;
     }
-    m_connectTimer->stop();
+    m_deadlineTimer->stop();
     if (m_requestMode) {
         m_transfer.calcThreadId = 0;
         m_transfer.entries.reset();
@@ -363,7 +343,7 @@ void CFileThread::onRequest(const QByteArray& plain)
         m_socket->Close();
         return;
     }
-    m_connectTimer->stop();
+    m_deadlineTimer->stop();
     Transfer t = *decoded;
     t.calcThreadId = 0;
     t.entries.reset();
@@ -383,7 +363,7 @@ void CFileThread::onOffer(const QByteArray& plain)
         m_socket->Close();
         return;
     }
-    m_connectTimer->stop();
+    m_deadlineTimer->stop();
     Transfer t = *decoded;
     bindTransfer(t);
     t.calcThreadId = 0;
@@ -392,877 +372,6 @@ void CFileThread::onOffer(const QByteArray& plain)
     m_role = Role::Receiver;
     m_keepAliveTimer->start();
     decideOffer();
-}
-
-// ---- the receiver's decision ----
-
-void CFileThread::decideOffer()
-{
-    Transfer& t = m_transfer;
-    bool trusted = false;
-    if (!t.savedPath.isEmpty()) {
-        trusted = IsPlainAbsolutePath(t.savedPath) && m_shared->savedPathTrusted(t);
-        if (m_ending)
-            return;
-        if (!trusted) {
-            // Only a resume this side started may name where the data goes.
-            qCInfo(lcFileSession) << "session" << m_id << "ignores the offered saved path"
-                                  << t.savedPath;
-            t.savedPath.clear();
-        }
-    }
-    const QString folder = trusted ? QString() : m_shared->autosaveFolder(t.contactUid);
-    if (m_ending)
-        return;
-    if (!trusted && folder.isEmpty()) {
-        openAcceptPrompt();
-        return;
-    }
-    const OfferDecision decision = DecideOfferAutomatic(t, trusted, folder);
-    switch (decision.kind) {
-    case OfferDecision::Accept:
-        t.savedPath = decision.savedPath;
-        t.bytesDone = decision.offset;
-        accept();
-        break;
-    case OfferDecision::Refuse:
-        sendStatus(decision.refusalCode);
-        break;
-    case OfferDecision::Ask:
-        openAcceptPrompt();
-        break;
-    }
-}
-
-void CFileThread::openAcceptPrompt()
-{
-    const Transfer& t = m_transfer;
-    const TransferContactInfo info = m_shared->contactInfo(t.contactUid);
-    if (m_ending)
-        return;
-    const QString name = info.found ? info.name : DisplayName(m_peer);
-    const QString ip = info.found ? info.ip : m_peer.ip.text();
-    m_acceptPromptOpen = true;
-    m_promptsShown = true;
-    m_shared->askAccept(m_id, AcceptPromptTitle(t), AcceptPromptText(t, name, ip), t);
-}
-
-void CFileThread::acceptAnswered(const QString& savePath)
-{
-    if (m_ending || !m_acceptPromptOpen)
-        return;
-    // The prompt hides while the user picks a path; the sender shows
-    // "Selecting save path...".
-    m_acceptPromptOpen = false;
-    if (!send(FileSelectingPath, Uint32Payload(0)))
-        return;
-    if (!savePath.isEmpty()) {
-        pathChosen(savePath);
-        return;
-    }
-    m_askingPath = true;
-    m_shared->askSavePath(m_id, PathNamePart(m_transfer.senderPath), m_transfer.isFolder != 0);
-}
-
-void CFileThread::denyAnswered()
-{
-    if (m_ending || !(m_acceptPromptOpen || m_askingPath || m_askingResume))
-        return;
-    deny();
-}
-
-void CFileThread::savePathAnswered(const QString& path)
-{
-    if (m_ending || !m_askingPath)
-        return;
-    m_askingPath = false;
-    if (path.isEmpty()) {
-        deny();
-        return;
-    }
-    pathChosen(path);
-}
-
-void CFileThread::pathChosen(const QString& path)
-{
-    Transfer& t = m_transfer;
-    QString saved = QDir::cleanPath(t.isFolder ? path : StripPartialSuffix(path));
-    t.savedPath = saved;
-    const PickedPathOutcome outcome = DecidePickedPath(t, saved);
-    if (outcome.accept) {
-        t.bytesDone = outcome.offset;
-        accept();
-        return;
-    }
-    askResume(outcome.code, outcome.offset);
-}
-
-void CFileThread::askResume(TargetClass code, uint64_t offset)
-{
-    m_resumeCode = code;
-    m_resumeOffset = offset;
-    m_resumeContent = ResumePrompt(code, m_transfer, offset);
-    m_askingResume = true;
-    m_promptsShown = true;
-    m_shared->askResume(m_id, m_resumeContent);
-}
-
-void CFileThread::resumeAnswered(ResumeChoice choice)
-{
-    if (m_ending || !m_askingResume)
-        return;
-    Transfer& t = m_transfer;
-    // A button the prompt showed disabled cannot have been pressed.
-    if ((choice == ResumeChoice::Resume && !m_resumeContent.resumeEnabled) ||
-        (choice == ResumeChoice::Overwrite && !m_resumeContent.overwriteEnabled)) {
-        qCDebug(lcFileSession) << "session" << m_id << "asks again after a disabled choice";
-        m_shared->askResume(m_id, m_resumeContent);
-        return;
-    }
-    m_askingResume = false;
-    switch (choice) {
-    case ResumeChoice::Resume:
-        if (!t.isFolder)
-            t.bytesDone = m_resumeOffset;
-        accept();
-        break;
-    case ResumeChoice::Overwrite:
-        if (t.isFolder)
-            m_overwriteFolder = true;
-        else
-            t.bytesDone = 0;
-        m_overwriteChosen = true;
-        accept();
-        break;
-    case ResumeChoice::Reselect:
-        m_overwriteChosen = false;
-        m_askingPath = true;
-        m_shared->askSavePath(m_id, PathNamePart(t.senderPath), t.isFolder != 0);
-        break;
-    case ResumeChoice::AutoRename: {
-        QString renamed = t.savedPath;
-        if (!AutoRename(renamed)) {
-            deny();
-            break;
-        }
-        t.savedPath = renamed;
-        t.bytesDone = 0;
-        accept();
-        break;
-    }
-    case ResumeChoice::Cancel:
-    default:
-        deny();
-        break;
-    }
-}
-
-void CFileThread::deny()
-{
-    m_acceptPromptOpen = m_askingPath = m_askingResume = false;
-    closePromptsIfAny();
-    sendStatus(SessionResult::Denied);
-}
-
-// Claims target and opens (or creates) its ".part" file for writing at
-// offset, never through a link and with the file locked against every other
-// writer. The data goes behind the first offset bytes, so the file is cut to
-// the offset when it is longer, and the offset falls back to its length when
-// it is shorter.
-bool CFileThread::openPartial(const QString& target, uint64_t& offset)
-{
-    TargetClaim claim = TargetClaim::take(target);
-    const QString partial = target + PartialSuffix;
-    const int fd = claim.held() ? OpenForWriting(partial, offset == 0) : -1;
-    if (fd < 0) {
-        qCWarning(lcFileSession) << "session" << m_id << "cannot write" << partial;
-        return false;
-    }
-    auto* file = new QFile(this);
-    if (!file->open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
-                    QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        delete file;
-        return false;
-    }
-    if (offset != 0) {
-        const uint64_t length = static_cast<uint64_t>(file->size());
-        if (length < offset)
-            offset = length;
-        else if (length > offset && !file->resize(static_cast<qint64>(offset))) {
-            delete file;
-            return false;
-        }
-        if (!file->seek(static_cast<qint64>(offset))) {
-            delete file;
-            return false;
-        }
-    }
-    m_file = file;
-    m_claim = std::move(claim);
-    return true;
-}
-
-// The partial file is complete: it becomes the target. A file that is at
-// the target by now is replaced only when the user chose to overwrite;
-// otherwise it stays, and the finished file takes the next free name
-// (target is changed to it).
-bool CFileThread::finishPartial(QString& target, bool replace)
-{
-    delete std::exchange(m_file, nullptr);
-    const QString partial = target + PartialSuffix;
-    bool done = false;
-    if (replace) {
-        done = QFileInfo(target).isDir() ? false
-                                         : ::rename(QFile::encodeName(partial).constData(),
-                                                    QFile::encodeName(target).constData()) == 0;
-    } else {
-        while (!(done = RenameNoReplace(partial, target))) {
-            QString renamed = target;
-            if (!PathExists(target) || !AutoRename(renamed))
-                break;
-            qCInfo(lcFileSession) << "session" << m_id << "keeps" << target << "and saves to"
-                                  << renamed;
-            target = renamed;
-        }
-    }
-    m_claim.release();
-    if (!done)
-        qCWarning(lcFileSession) << "session" << m_id << "cannot rename" << partial << "to"
-                                 << target;
-    return done;
-}
-
-void CFileThread::accept()
-{
-    Transfer& t = m_transfer;
-    m_keepAliveTimer->stop();
-    m_acceptPromptOpen = m_askingPath = m_askingResume = false;
-    closePromptsIfAny();
-
-    if (t.isFolder) {
-        if (!CreateFolderPath(t.savedPath)) {
-            sendStatus(SessionResult::PeerFolderFailed);
-            return;
-        }
-    } else {
-        if (t.bytesDone > t.totalSize)
-            t.bytesDone = 0;
-        m_target = t.savedPath;
-        uint64_t offset = t.bytesDone;
-        if (!openPartial(m_target, offset)) {
-            sendStatus(SessionResult::PeerCannotWrite);
-            return;
-        }
-        t.bytesDone = offset;
-    }
-    t.isSend = 0;
-    m_shared->receiveAccepted(t);
-    if (m_ending)
-        return;
-
-    if (!t.isFolder && t.totalSize == 0) {
-        // Nothing to stream: the empty file is complete at once.
-        t.startTime = t.stopTime = Now();
-        m_meter.start(0);
-        progressTick();
-        m_result = SessionResult::Complete;
-        if (!finishPartial(m_target, m_overwriteChosen)) {
-            m_result = SessionResult::WriteError;
-            sendStatus(SessionResult::WriteError);
-            return;
-        }
-        t.savedPath = m_target;
-        sendStatus(SessionResult::Complete);
-        return;
-    }
-
-    QByteArray payload = t.savedPath.toUtf8();
-    payload.append('\0');
-    payload.append(Uint64Payload(t.bytesDone));
-    if (!send(FileAccept, payload))
-        return;
-    m_accepted = true;
-    restartStream();
-    t.startTime = Now();
-    m_meter.start(t.bytesDone);
-    m_progressTimer->start();
-    if (!t.isFolder)
-        m_socket->ExpectRaw(t.totalSize - t.bytesDone);
-}
-
-void CFileThread::onSizeKnownMessage(const QByteArray& plain)
-{
-    if (plain.size() < 8)
-        return;
-    Transfer& t = m_transfer;
-    t.totalSize = qFromLittleEndian<uint64_t>(plain.constData());
-    t.sizeUnknown = 0;
-    if (m_acceptPromptOpen) {
-        t.statusText = FormatSize(t.totalSize);
-        const TransferContactInfo info = m_shared->contactInfo(t.contactUid);
-        const QString name = info.found ? info.name : DisplayName(m_peer);
-        const QString ip = info.found ? info.ip : m_peer.ip.text();
-        m_shared->acceptTextChanged(m_id, AcceptPromptText(t, name, ip));
-    }
-}
-
-// ---- the receiver's data ----
-
-void CFileThread::onRawData(char* data, qint64 size)
-{
-    if (m_ending || !m_file || m_result != 0)
-        return; // canceled or failed: the rest is dropped
-    Transfer& t = m_transfer;
-    m_stream.XorStream(reinterpret_cast<uint8_t*>(data), static_cast<size_t>(size));
-    if (m_file->write(data, size) != size) {
-        qCWarning(lcFileSession) << "session" << m_id << "cannot write received data"
-                                 << m_file->errorString();
-        m_result = SessionResult::WriteError;
-        sendStatus(SessionResult::WriteError);
-        return;
-    }
-    t.bytesDone += static_cast<uint64_t>(size);
-    if (!t.isFolder) {
-        if (t.bytesDone >= t.totalSize)
-            receiveComplete();
-        return;
-    }
-    m_entryDone += static_cast<uint64_t>(size);
-    if (m_entryDone >= m_entrySize) {
-        // The next entry (7) comes only once the sender hears that this
-        // one's data is in.
-        AcknowledgeNow(m_socket->socket());
-        m_entryDone = 0;
-        if (!finishPartial(m_target, m_overwriteFolder)) {
-            m_result = SessionResult::WriteError;
-            sendStatus(SessionResult::WriteError);
-        }
-        // The next entry (7) or the end (9) follows.
-    }
-}
-
-void CFileThread::receiveComplete()
-{
-    Transfer& t = m_transfer;
-    m_progressTimer->stop();
-    t.stopTime = Now();
-    if (!finishPartial(m_target, m_overwriteChosen)) {
-        progressTick();
-        m_result = SessionResult::WriteError;
-        sendStatus(SessionResult::WriteError);
-        return;
-    }
-    t.savedPath = m_target;
-    progressTick();
-    m_result = SessionResult::Complete;
-    endSession();
-}
-
-void CFileThread::onEntry(const QByteArray& plain)
-{
-    if (m_result == SessionResult::Canceled)
-        return;
-    Transfer& t = m_transfer;
-    const qsizetype zero = plain.indexOf('\0');
-    if (zero < 0 || plain.size() < zero + 1 + 12) {
-        qCWarning(lcFileSession) << "session" << m_id << "got an unreadable folder entry";
-        m_socket->Close();
-        return;
-    }
-    const QByteArray wirePath = plain.left(zero);
-    m_entrySize = qFromLittleEndian<uint64_t>(plain.constData() + zero + 1);
-    m_entryCrc = qFromLittleEndian<uint32_t>(plain.constData() + zero + 9);
-    m_entryPath = QString::fromUtf8(wirePath);
-    m_entryDone = 0;
-    m_entryOffset = 0;
-    m_target.clear();
-
-    uint64_t offset = 0;
-    uint32_t disposition = EntrySend;
-    const std::optional<QString> relative = SafeRelativePath(wirePath);
-    const QString target = relative ? t.savedPath + u'/' + *relative : QString();
-    // The entry's folders are made without following a link; a link (or a
-    // file) where one is to be is not writable.
-    FoldersMade folders = relative ? FoldersMade::Made : FoldersMade::NotAFolder;
-    if (relative && relative->contains(u'/'))
-        folders = MakeFoldersBelow(t.savedPath, FolderOf(*relative));
-    if (folders == FoldersMade::Failed) {
-        sendStatus(SessionResult::PeerFolderFailed);
-        return;
-    }
-    if (folders != FoldersMade::Made || !folderGuard().contains(target)) {
-        // Nothing is written outside the folder the user chose.
-        qCWarning(lcFileSession) << "session" << m_id << "skips the entry path" << m_entryPath;
-        disposition = EntrySkip;
-    } else {
-        QString finalTarget = target;
-        const Classification c = Classify(target, m_entrySize, m_entryCrc);
-        switch (c.code) {
-        case TargetClass::Identical:
-            t.bytesDone += m_entrySize;
-            disposition = EntrySkipCounted;
-            break;
-        case TargetClass::Differs:
-            if (!AutoRename(finalTarget))
-                disposition = EntrySkip;
-            break;
-        case TargetClass::NotWritable:
-            disposition = EntrySkip;
-            break;
-        case TargetClass::Resumable:
-            offset = c.offset;
-            break;
-        case TargetClass::StalePartial:
-        case TargetClass::New:
-            break;
-        }
-        if (m_overwriteFolder)
-            offset = 0;
-        if (disposition == EntrySend) {
-            if (m_entrySize > 0) {
-                if (openPartial(finalTarget, offset)) {
-                    m_entryDone = offset;
-                    t.bytesDone += offset;
-                    m_target = finalTarget;
-                } else {
-                    disposition = EntrySkip;
-                }
-            } else {
-                // An empty entry is made at once, under the same rules.
-                TargetClaim claim = TargetClaim::take(finalTarget);
-                const int fd = claim.held() ? OpenForWriting(finalTarget, true) : -1;
-                disposition = fd >= 0 ? EntrySkipCounted : EntrySkip;
-                if (fd >= 0)
-                    ::close(fd);
-            }
-        }
-    }
-    // Only data that will follow has an offset; a skipped entry counts nothing.
-    if (disposition != EntrySend)
-        offset = 0;
-    m_entryOffset = offset;
-
-    QByteArray reply = Uint64Payload(offset);
-    reply.append(Uint32Payload(disposition));
-    if (!send(FileEntryReply, reply))
-        return;
-    // The sender waits for it; no need to wait for the event loop.
-    m_socket->socket()->flush();
-    restartStream();
-    if (disposition == EntrySend)
-        m_socket->ExpectRaw(m_entrySize - offset);
-}
-
-void CFileThread::onEntriesDone()
-{
-    m_progressTimer->stop();
-    m_transfer.stopTime = Now();
-    progressTick();
-    m_result = SessionResult::Complete;
-    endSession();
-}
-
-// ---- the sender ----
-
-void CFileThread::onAccepted(const QByteArray& plain)
-{
-    const qsizetype zero = plain.indexOf('\0');
-    if (zero < 0 || plain.size() < zero + 1 + 8) {
-        qCWarning(lcFileSession) << "session" << m_id << "got an unreadable accept";
-        m_socket->Close();
-        return;
-    }
-    Transfer& t = m_transfer;
-    t.savedPath = QString::fromUtf8(plain.left(zero));
-    t.bytesDone = qFromLittleEndian<uint64_t>(plain.constData() + zero + 1);
-    m_accepted = true;
-    restartStream();
-    if (t.isFolder) {
-        t.startTime = Now();
-        m_meter.start(t.bytesDone);
-        m_progressTimer->start();
-        postToSelf(&CFileThread::nextEntry);
-    } else {
-        postToSelf(&CFileThread::startSingleData);
-    }
-}
-
-void CFileThread::onSelectingPath()
-{
-    m_transfer.statusText = QStringLiteral("Selecting save path...");
-    m_shared->selectingSavePath(m_transfer);
-}
-
-void CFileThread::startSingleData()
-{
-    if (m_ending)
-        return;
-    Transfer& t = m_transfer;
-    auto* file = new QFile(t.senderPath, this);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !file->seek(static_cast<qint64>(t.bytesDone))) {
-        qCWarning(lcFileSession) << "session" << m_id << "cannot read" << t.senderPath
-                                 << file->errorString();
-        delete file;
-        endSession();
-        return;
-    }
-    m_file = file;
-    t.startTime = Now();
-    m_meter.start(t.bytesDone);
-    m_progressTimer->start();
-    // A file that grew since the offer is sent only as far as offered: the
-    // receiver expects exactly that many bytes.
-    m_sendRemaining = t.totalSize > t.bytesDone ? t.totalSize - t.bytesDone : 0;
-    m_sendingData = true;
-    pump();
-}
-
-// Tops up the socket's queue from the file, one block at a time, until the
-// queue holds SendQueueLimit bytes or the file (entry) is all queued; the
-// socket's bytesWritten brings us back.
-void CFileThread::pump()
-{
-    if (!m_sendingData || m_ending)
-        return;
-    Transfer& t = m_transfer;
-    bool endOfFile = false;
-    while (m_sendRemaining > 0 && m_socket->bytesToWrite() < SendQueueLimit) {
-        QByteArray& block = freeBlock();
-        const qint64 want = static_cast<qint64>(std::min<uint64_t>(m_sendRemaining, BlockSize));
-        block.resize(want);
-        qint64 got = -1;
-        if (m_headPos < m_entryHead.size()) {
-            got = std::min<qint64>(want, m_entryHead.size() - m_headPos);
-            memcpy(block.data(), m_entryHead.constData() + m_headPos, static_cast<size_t>(got));
-            m_headPos += got;
-        } else if (m_file) {
-            got = m_file->read(block.data(), want);
-        }
-        if (got <= 0) {
-            endOfFile = true;
-            break;
-        }
-        block.resize(got);
-        m_stream.XorStream(reinterpret_cast<uint8_t*>(block.data()), static_cast<size_t>(got));
-        // Whole blocks join the socket's queue as they are; a short one (the
-        // end of an entry) is copied, so that the next frame goes out in the
-        // same write instead of waiting behind it for an acknowledgement.
-        const bool queued =
-            got == BlockSize ? m_socket->SendAll(block) : m_socket->SendAll(block.constData(), got);
-        if (!queued) {
-            // The connection has ended; its notification ends the session. A
-            // send that failed by itself is a transmit error, one on a
-            // connection the peer had already closed is not.
-            m_sendingData = false;
-            if (t.isFolder && m_socket->endReason() == FramedSocket::EndReason::SendFailed)
-                m_result = SessionResult::TransmitError;
-            return;
-        }
-        t.bytesDone += static_cast<uint64_t>(got);
-        if (t.isFolder)
-            m_entryDone += static_cast<uint64_t>(got);
-        m_sendRemaining -= static_cast<uint64_t>(got);
-    }
-    if (endOfFile && t.isFolder) {
-        // The receiver waits for bytes that will never come, and the next
-        // frame would be taken for them: the stream cannot be kept in step.
-        qCWarning(lcFileSession) << "session" << m_id << "entry" << m_entryPath
-                                 << "shrank while being sent";
-        m_sendingData = false;
-        m_result = SessionResult::TransmitError;
-        endSession();
-        return;
-    }
-    if (endOfFile || m_sendRemaining == 0) {
-        m_sendingData = false;
-        if (t.isFolder)
-            entryDataSent(); // the next entry's announcement follows the data
-        else
-            singleDataQueued();
-    }
-}
-
-// A block the socket no longer holds (or a new one while all are queued).
-// The socket queues our blocks by reference, so a block is reused only once
-// it has been written out: no copy per block and no memory churn.
-QByteArray& CFileThread::freeBlock()
-{
-    for (QByteArray& block : m_blocks) {
-        if (block.isDetached())
-            return block;
-    }
-    if (m_blocks.size() >= BlockPoolSize) {
-        // Everything still queued: a block of its own for this once.
-        m_blocks.first() = QByteArray(BlockSize, Qt::Uninitialized);
-        return m_blocks.first();
-    }
-    m_blocks.append(QByteArray(BlockSize, Qt::Uninitialized));
-    return m_blocks.last();
-}
-
-void CFileThread::onBytesWritten()
-{
-    if (m_ending)
-        return;
-    if (m_sendingData)
-        pump();
-    else if (m_singleQueued && m_socket->bytesToWrite() == 0)
-        singleDataQueued();
-}
-
-// The file's data is queued; once the socket has handed all of it on, the
-// send is over and the session lingers until the receiver closes.
-void CFileThread::singleDataQueued()
-{
-    m_singleQueued = true;
-    if (m_socket->bytesToWrite() > 0)
-        return;
-    m_singleQueued = false;
-    Transfer& t = m_transfer;
-    m_progressTimer->stop();
-    delete std::exchange(m_file, nullptr);
-    t.stopTime = Now();
-    progressTick();
-    if (t.bytesDone == t.totalSize)
-        m_result = SessionResult::Complete;
-    m_connectTimer->start(m_shared->timings().lingerMs.load());
-}
-
-void CFileThread::entryDataSent()
-{
-    delete std::exchange(m_file, nullptr);
-    removeFirstEntry(m_entryPath);
-    // The entry is whole now; it is no longer "in progress" at the end.
-    m_entryDone = 0;
-    m_entryCounted = true;
-    postToSelf(&CFileThread::nextEntry);
-}
-
-void CFileThread::removeFirstEntry(const QString& path)
-{
-    EntryListPtr list = m_transfer.entries;
-    if (!list)
-        return;
-    QMutexLocker locker(&list->lock);
-    if (!list->paths.isEmpty() && list->paths.first() == path)
-        list->paths.removeFirst();
-}
-
-void CFileThread::nextEntry()
-{
-    if (m_ending || m_role != Role::Sender || !m_accepted || m_entryReplyDue || m_sendingData)
-        return;
-    Transfer& t = m_transfer;
-    // Between two entries is the only place a size update may go out.
-    if (m_sizeUpdatePending) {
-        m_sizeUpdatePending = false;
-        if (!sendSizeUpdate())
-            return;
-    }
-    // The list is locked only to look at or take its first path: the
-    // window saves and frees lists on the main thread, which must not wait
-    // for the disk.
-    QString found;
-    bool readAhead = false;
-    const EntryListPtr list = t.entries;
-    for (;;) {
-        QString relative;
-        {
-            QMutexLocker locker(&list->lock);
-            if (list->paths.isEmpty())
-                break;
-            relative = list->paths.first();
-        }
-        const QString full = t.senderPath + u'/' + relative;
-        if (m_nextReady && relative == m_nextPath && StampOf(full) == m_nextStamp) {
-            found = relative;
-            readAhead = true;
-            break;
-        }
-        if (IsSendableEntry(folderGuard(), full)) {
-            found = relative;
-            break;
-        }
-        QMutexLocker locker(&list->lock);
-        if (!list->paths.isEmpty() && list->paths.first() == relative)
-            list->paths.removeFirst();
-    }
-    m_nextReady = false;
-    if (!found.isEmpty()) {
-        const QString full = t.senderPath + u'/' + found;
-        m_entryPath = found;
-        if (readAhead) {
-            m_entrySize = m_nextSize;
-            m_entryCrc = m_nextCrc;
-            m_entryHead.swap(m_nextHead);
-        } else {
-            m_entrySize = FileSize(full);
-            // The bytes read for the checksum are the first ones to send.
-            m_entryCrc = HeadCrc(full, m_entryHead);
-        }
-        m_entryOffset = 0;
-        m_entryDone = 0;
-        m_entryCounted = false;
-        m_entryReplyDue = true;
-        QByteArray payload = WireRelativePath(found);
-        payload.append('\0');
-        payload.append(Uint64Payload(m_entrySize));
-        payload.append(Uint32Payload(m_entryCrc));
-        // A failed send ends the connection, and with it the session.
-        if (m_socket->SendFrame(FileEntry, payload)) {
-            // Out behind the previous entry's data at once, and the entry
-            // after this one is read while the receiver prepares its reply.
-            m_socket->socket()->flush();
-            postToSelf(&CFileThread::readNextEntryAhead);
-        }
-        return;
-    }
-    if (t.sizeUnknown) {
-        // The folder walk is still filling the list.
-        m_entryRetryTimer->start();
-        return;
-    }
-    if (!m_socket->SendFrame(FileEntriesDone, Uint32Payload(0)))
-        return;
-    m_progressTimer->stop();
-    t.stopTime = Now();
-    progressTick();
-    m_result = SessionResult::Complete;
-    m_connectTimer->start(m_shared->timings().lingerMs.load());
-}
-
-// Reads the size, checksum and head of the entry that follows the announced
-// one, so that it can be announced the moment the current data is queued.
-// The next entry uses it only if its path is still first in the list then.
-void CFileThread::readNextEntryAhead()
-{
-    if (m_ending || m_nextReady || !m_entryReplyDue)
-        return;
-    const Transfer& t = m_transfer;
-    QString next;
-    {
-        EntryListPtr list = t.entries;
-        QMutexLocker locker(&list->lock);
-        if (list->paths.size() >= 2 && list->paths.first() == m_entryPath)
-            next = list->paths.at(1);
-    }
-    if (next.isEmpty())
-        return;
-    const QString full = t.senderPath + u'/' + next;
-    const QFileInfo info(full);
-    if (!IsSendableEntry(folderGuard(), full))
-        return; // the next entry takes it off the list
-    // Stamped before reading: a change from here on is noticed when the
-    // entry is announced, and it is read again then.
-    m_nextStamp = StampOf(full);
-    m_nextPath = next;
-    m_nextSize = static_cast<uint64_t>(info.size());
-    m_nextCrc = HeadCrc(full, m_nextHead);
-    m_nextReady = m_nextStamp.size >= 0;
-}
-
-void CFileThread::onEntryReply(const QByteArray& plain)
-{
-    if (plain.size() < 12) {
-        m_socket->Close();
-        return;
-    }
-    Transfer& t = m_transfer;
-    const uint64_t offset = qFromLittleEndian<uint64_t>(plain.constData());
-    const uint32_t disposition = qFromLittleEndian<uint32_t>(plain.constData() + 8);
-    m_entryReplyDue = false;
-    restartStream();
-    if (disposition == EntrySend) {
-        if (offset > m_entrySize) {
-            qCWarning(lcFileSession) << "session" << m_id << "got an offset beyond the entry";
-            m_socket->Close();
-            return;
-        }
-        m_entryOffset = m_entryDone = offset;
-        t.bytesDone += offset;
-        postToSelf(&CFileThread::startEntryData);
-        return;
-    }
-    m_entryOffset = m_entryDone = 0;
-    removeFirstEntry(m_entryPath);
-    if (disposition == EntrySkipCounted) {
-        t.bytesDone += m_entrySize;
-        m_entryCounted = true;
-    }
-    postToSelf(&CFileThread::nextEntry);
-}
-
-void CFileThread::startEntryData()
-{
-    if (m_ending)
-        return;
-    // The head read with the checksum goes first; the file is opened only
-    // for what lies beyond it.
-    const auto headSize = static_cast<uint64_t>(m_entryHead.size());
-    m_headPos = static_cast<qsizetype>(std::min(m_entryOffset, headSize));
-    const uint64_t fileFrom = std::max(m_entryOffset, headSize);
-    const QString full = m_transfer.senderPath + u'/' + m_entryPath;
-    if (fileFrom >= m_entrySize) {
-        // All of it was read with the checksum. An entry removed or cut
-        // short since then fails as it would when read now.
-        const QFileInfo info(full);
-        if (!info.isFile() || static_cast<uint64_t>(info.size()) < m_entrySize) {
-            qCWarning(lcFileSession) << "session" << m_id << "entry" << m_entryPath
-                                     << "is gone or shorter than announced";
-            m_result = SessionResult::TransmitError;
-            endSession();
-            return;
-        }
-    } else {
-        auto* file = new QFile(full, this);
-        // Checked again: the entry may have been replaced by a link since.
-        if (!folderGuard().contains(full) ||
-            !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-            !file->seek(static_cast<qint64>(fileFrom))) {
-            // The receiver now waits for this entry's data; nothing else can
-            // follow in step with it.
-            qCWarning(lcFileSession) << "session" << m_id << "cannot read accepted entry" << full;
-            delete file;
-            m_result = SessionResult::TransmitError;
-            endSession();
-            return;
-        }
-        m_file = file;
-    }
-    m_sendRemaining = m_entrySize - m_entryOffset;
-    m_sendingData = true;
-    pump();
-}
-
-void CFileThread::sizeKnown(uint64_t totalSize)
-{
-    if (m_ending)
-        return;
-    Transfer& t = m_transfer;
-    t.totalSize = totalSize;
-    t.calcThreadId = 0;
-    t.sizeUnknown = 0;
-    // Before the offer went out the offer carries it; a receiver learns it
-    // from its sender only.
-    if (m_role != Role::Sender || !m_offerSent || !t.isFolder)
-        return;
-    if (m_entryPath.isEmpty() && !m_entryReplyDue && !m_sendingData)
-        sendSizeUpdate();
-    else
-        m_sizeUpdatePending = true;
-    // The walk has ended: a sender waiting for it to list more entries need
-    // not wait out the rest of its second.
-    if (m_entryRetryTimer->isActive()) {
-        m_entryRetryTimer->stop();
-        postToSelf(&CFileThread::nextEntry);
-    }
-}
-
-bool CFileThread::sendSizeUpdate()
-{
-    return send(FileSizeKnown, Uint64Payload(m_transfer.totalSize));
 }
 
 // ---- common ----
@@ -1319,7 +428,7 @@ void CFileThread::sendStatus(int code)
         return;
     }
     // The peer closes; if it does not, the linger time ends the session.
-    m_connectTimer->start(m_shared->timings().lingerMs.load());
+    m_deadlineTimer->start(m_shared->timings().lingerMs.load());
 }
 
 void CFileThread::onStatus(const QByteArray& plain)
@@ -1404,7 +513,7 @@ void CFileThread::endSession()
         return;
     m_ending = true;
     m_shared->markEnding(m_id);
-    for (QTimer* timer : {m_connectTimer, m_progressTimer, m_keepAliveTimer, m_entryRetryTimer}) {
+    for (QTimer* timer : {m_deadlineTimer, m_progressTimer, m_keepAliveTimer, m_entryRetryTimer}) {
         if (timer)
             timer->stop();
     }

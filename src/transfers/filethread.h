@@ -1,7 +1,7 @@
 #pragma once
 
-#include "messenger/contact.h"
-#include "messenger/identity.h"
+#include "records/contact.h"
+#include "records/identity.h"
 #include "transfers/acceptresume.h"
 #include "transfers/fileprogress.h"
 #include "transfers/filesessions.h"
@@ -54,82 +54,6 @@ enum EntryDisposition : uint32_t {
     EntrySkipCounted = 2, // skip it and count it as done
 };
 
-// Timings and limits for new sessions; tests shorten them.
-struct FileSessionTimings
-{
-    std::atomic<int> connectTimeoutMs{FileSessions::ConnectTimeoutMs};
-    std::atomic<int> keepAliveIntervalMs{FileSessions::KeepAliveIntervalMs};
-    std::atomic<int> lingerMs{FileSessions::LingerMs};
-    std::atomic<int> progressIntervalMs{FileSessions::ProgressIntervalMs};
-    std::atomic<int> entryRetryMs{FileSessions::EntryRetryMs};
-    std::atomic<int> stallTicks{FileSessions::StallTicks};
-};
-
-// What the sessions of one directory share: the way to their host, the
-// directory itself and the timings. Thread-safe.
-class FileSessionShared : public std::enable_shared_from_this<FileSessionShared>
-{
-public:
-    FileSessionShared(TransferHost& host, ThreadRegistry& registry);
-    ~FileSessionShared();
-
-    ThreadRegistry& registry() const { return m_registry; }
-    FileSessionTimings& timings() { return m_timings; }
-
-    // Calls into the host, made from a session thread. The blocking ones wait
-    // for the host's thread; once the host is detached they return defaults.
-    Identity ownIdentity();
-    QString autosaveFolder(const QByteArray& contactUid);
-    TransferContactInfo contactInfo(const QByteArray& contactUid);
-    bool savedPathTrusted(const Transfer& offer);
-    // False: the host refuses to send this (a request for a path it neither
-    // lists nor shares).
-    bool sendingSessionIdentified(Transfer& s);
-    void selectingSavePath(const Transfer& s);
-    void progress(const Transfer& s, const QString& progressText, const QString& speedText);
-    void receiveAccepted(const Transfer& s);
-    void sessionEnded(int result, const Transfer& s);
-    // Queued; nothing waits for them.
-    void askAccept(FileSessionId session, const QString& title, const QString& text,
-                   const Transfer& offer);
-    void acceptTextChanged(FileSessionId session, const QString& text);
-    void askSavePath(FileSessionId session, const QString& proposedName, bool folder);
-    void askResume(FileSessionId session, const ResumePromptContent& content);
-    void closePrompts(FileSessionId session);
-    // On the host's thread: no further calls reach the host.
-    void detachHost();
-
-    // Directory.
-    FileSessionId newSessionId();
-    void add(FileSessionId session, CFileThread* worker);
-    void markEnding(FileSessionId session);
-    void remove(FileSessionId session);
-    // Queues fn on the session's worker; false when it is gone or ending.
-    bool post(FileSessionId session, std::function<void(CFileThread&)> fn);
-    bool isActive(FileSessionId session) const;
-    int count() const;
-    QList<FileSessionId> sessions() const;
-
-private:
-    void queued(std::function<void(TransferHost&)> fn);
-
-    struct Entry
-    {
-        CFileThread* worker = nullptr;
-        bool ending = false;
-    };
-
-    TransferHost* m_host;
-    // Lives in the host's thread; target of every call into the host.
-    QObject* m_hostContext;
-    ThreadRegistry& m_registry;
-    FileSessionTimings m_timings;
-    std::atomic<FileSessionId> m_nextId{1};
-
-    mutable QMutex m_mutex;
-    QHash<FileSessionId, Entry> m_entries;
-};
-
 // Tells whether a file changed between two looks at it.
 struct FileStamp
 {
@@ -148,6 +72,12 @@ struct FileStamp
 //
 // Every end (completion, refusal, cancel, a lost connection, a stall, a
 // time-out) is reported to the host exactly once, then the thread ends.
+//
+// The thread object owns the socket, the timers and the transfer; its work
+// is spread over files by job: filethread.cpp (start, frames, identities,
+// status, end), filereceive.cpp (the receiver's decision, prompts and single
+// file data), filesendpump.cpp (the sending pump and its block pool),
+// folderentries.cpp (the folder entry exchange, both sides).
 class CFileThread : public SessionWorker
 {
     Q_OBJECT
@@ -171,12 +101,12 @@ public:
     FileSessionId id() const { return m_id; }
 
     void start() override;
-    // 1425.
+    // The end request.
     void end() override;
 
     // Thread messages.
-    void cancel();                      // 1649
-    void sizeKnown(uint64_t totalSize); // 1650
+    void cancel();
+    void sizeKnown(uint64_t totalSize);
     void acceptAnswered(const QString& savePath);
     void denyAnswered();
     void savePathAnswered(const QString& path);
@@ -220,10 +150,10 @@ private:
     // Sender, data.
     void onAccepted(const QByteArray& plain);
     void onSelectingPath();
-    void startSingleData(); // 1647
-    void nextEntry();       // 1652
+    void startSingleData();
+    void nextEntry();
     void readNextEntryAhead();
-    void startEntryData(); // 1653
+    void startEntryData();
     void onEntryReply(const QByteArray& plain);
     void pump();
     QByteArray& freeBlock();
@@ -266,7 +196,9 @@ private:
     // The raw stream's generator, restarted from the seed of message 5 and
     // of every message 8.
     PacketCipher m_stream;
-    QTimer* m_connectTimer = nullptr; // later the linger timer
+    // Ends the session when it fires: the deadline for connecting and
+    // identifying, later the linger after the last frame went out.
+    QTimer* m_deadlineTimer = nullptr;
     QTimer* m_progressTimer = nullptr;
     QTimer* m_keepAliveTimer = nullptr;
     QTimer* m_entryRetryTimer = nullptr;

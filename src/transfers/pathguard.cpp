@@ -190,3 +190,11 @@ bool RenameNoReplace(const QString& from, const QString& to)
     return ::renameat2(AT_FDCWD, Native(from).constData(), AT_FDCWD, Native(to).constData(),
                        RENAME_NOREPLACE) == 0;
 }
+
+QString FolderPart(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0)
+        return QString();
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}

@@ -16,6 +16,10 @@ QString RealLocation(const QString& path);
 // real locations.
 bool IsPathInside(const QString& folder, const QString& path);
 
+// The folder part of a path ("a/b" of "a/b/c", "/" of "/c"), "" when it has
+// none.
+QString FolderPart(const QString& path);
+
 // The same check with the folder's real location looked up once, for many
 // paths below one folder. The folder is taken as it is at construction.
 class FolderGuard

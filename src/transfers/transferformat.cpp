@@ -150,3 +150,8 @@ QList<int> TransferColumnWidths(const QList<int32_t>& stored)
     }
     return widths;
 }
+
+QString OfferSizeText(const Transfer& t)
+{
+    return t.sizeUnknown ? QStringLiteral("Calculating...") : FormatSize(t.totalSize);
+}

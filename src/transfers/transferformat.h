@@ -12,6 +12,9 @@
 // "%.0f bytes" below 1 KB, else two decimals in KB, MB, GB, TB, PB or EB
 // (units of 1024).
 QString FormatSize(uint64_t bytes);
+// What an offer's status text carries: the size as far as it is known
+// ("Calculating..." while a folder is still being walked).
+QString OfferSizeText(const Transfer& t);
 // The same thresholds for a rate: "%.0f B/s" below 1 KB/s, then "%.2f KB/s" ...
 QString FormatSpeed(double bytesPerSecond);
 // "(empty)" for 0; otherwise local time as "Tue 12/08/26 01:51:37 AM"

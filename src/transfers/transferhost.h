@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messenger/identity.h"
+#include "records/identity.h"
 #include "transfers/acceptresume.h"
 #include "transfers/transfer.h"
 
@@ -47,12 +47,12 @@ public:
 
     // ---- answers of the controller ----
 
-    // An accepted session keys its cipher with the own identity (1626).
+    // An accepted session keys its cipher with the own identity.
     virtual Identity ownIdentity() = 0;
     // The automatic save folder for incoming transfers of that contact, or
-    // an empty text when the user is to be asked (1642).
+    // an empty text when the user is to be asked.
     virtual QString autosaveFolder(const QByteArray& contactUid) = 0;
-    // Name and ip address of the contact with that uid (1646).
+    // Name and ip address of the contact with that uid.
     virtual TransferContactInfo contactInfo(const QByteArray& contactUid) = 0;
     // An offer that carries a saved path is honoured only when this side
     // lists a receive of the same contact, sender path and saved path
@@ -61,22 +61,22 @@ public:
 
     // ---- reports of the session ----
 
-    // 1643: a sending session knows its peer, before the offer goes out. The
+    // A sending session knows its peer, before the offer goes out. The
     // host binds the session to its row (s.sessionThreadId) and may change s:
     // the entry list, bytesDone of the existing row; when the row knows a
     // size s does not, it posts it with FileSessions::postSizeKnown. False
     // refuses: the session tells the peer "denied" and sends nothing of the
     // file (a request for a path this side neither lists nor shares).
     virtual bool sendingSessionIdentified(Transfer& s) = 0;
-    // 1644: the receiver's user is choosing a save path; s.statusText is
+    // The receiver's user is choosing a save path; s.statusText is
     // "Selecting save path...".
     virtual void selectingSavePath(const Transfer& s) = 0;
-    // 1645: once a second while data flows, and once more at the end.
+    // Once a second while data flows, and once more at the end.
     virtual void progress(const Transfer& s, const QString& progressText,
                           const QString& speedText) = 0;
-    // 1648: this side accepted an offer (s.isSend == 0).
+    // This side accepted an offer (s.isSend == 0).
     virtual void receiveAccepted(const Transfer& s) = 0;
-    // 1425: the session ended with this SessionResult code; exactly once per
+    // The session ended with this SessionResult code; exactly once per
     // session, also for sessions that never identified their peer
     // (s.sessionThreadId is 0 then).
     virtual void sessionEnded(int result, const Transfer& s) = 0;

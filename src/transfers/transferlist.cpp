@@ -1,6 +1,6 @@
 #include "transfers/transferlist.h"
 
-#include "messenger/identity.h"
+#include "records/identity.h"
 #include "profile/binaryio.h"
 #include "profile/profileui.h"
 #include "transfers/transferslog.h"

@@ -177,6 +177,14 @@ QHostAddress FramedSocket::peerAddress() const
     return m_socket->peerAddress();
 }
 
+QByteArray FramedSocket::peerAddressText() const
+{
+    const QHostAddress address = peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return (isV4 ? QHostAddress(v4) : address).toString().toUtf8();
+}
+
 quint16 FramedSocket::peerPort() const
 {
     return m_socket->peerPort();

@@ -107,6 +107,9 @@ public:
     QTcpSocket* socket() const { return m_socket; }
     qint64 bytesToWrite() const;
     QHostAddress peerAddress() const;
+    // The peer's address as contacts keep it: IPv4 peers of a dual-stack
+    // socket show as ::ffff:a.b.c.d, this gives the plain form.
+    QByteArray peerAddressText() const;
     quint16 peerPort() const;
 
     // Sockets are left with Nagle's algorithm on; a session that wants small
@@ -118,7 +121,6 @@ public:
     bool hasEnded() const { return m_endReason != EndReason::None; }
     EndReason endReason() const { return m_endReason; }
     QString errorString() const;
-    int droppedFrames() const { return m_receiver.droppedFrames(); }
 
 signals:
     void connected();

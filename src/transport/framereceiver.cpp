@@ -57,7 +57,6 @@ FrameReceiver::Result FrameReceiver::feed(const char* data, qsizetype size)
             m_stage = Stage::Type;
             m_length = 0;
             if (m_body.size() < static_cast<qsizetype>(MinSealedLength)) {
-                ++m_dropped;
                 m_body = QByteArray();
                 break;
             }

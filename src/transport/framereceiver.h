@@ -52,7 +52,6 @@ public:
     // True between frames: no part of a frame has been read.
     bool isBetweenFrames() const { return m_stage == Stage::Type && !m_failed; }
     bool hasFailed() const { return m_failed; }
-    int droppedFrames() const { return m_dropped; }
     // Memory held for the frame being received.
     qsizetype bodyCapacity() const { return m_body.capacity(); }
     // The length announced by the peer that caused the error.
@@ -72,6 +71,5 @@ private:
     QByteArray m_readyBody;
 
     bool m_failed = false;
-    int m_dropped = 0;
     uint32_t m_rejectedLength = 0;
 };

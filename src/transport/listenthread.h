@@ -13,7 +13,7 @@
 
 class CListenSocket;
 
-// Notices the listener gives the main window (message 1427): code, argument.
+// Notices the listener gives the main window (posted): code, argument.
 namespace ListenNotice {
 
 enum Code {
@@ -42,7 +42,7 @@ ThreadKind threadKindForHello(int helloKind);
 // Listens on the own data port and gives every accepted connection a
 // classifier thread of its own, which starts the matching session.
 //
-// Thread messages: start() (1424), changePort() (1426), end() (1425).
+// Thread messages: start(), changePort(), end().
 // From another thread post them through the SessionHandle returned by
 // startSessionThread(listener, ThreadKind::Listener).
 class CListenThread : public SessionWorker

@@ -13,8 +13,8 @@ class QThread;
 // event loop and owns the session's sockets and timers (create them in
 // start(), or as children before the thread starts).
 //
-// start() is the thread's "start" message (1424), end() its "end" message
-// (1425). The worker ends the thread by calling finish(); the thread then
+// start() is the thread's start request, end() its end request (both are
+// posted thread messages). The worker ends the thread by calling finish(); the thread then
 // quits, unregisters, and the worker and the thread are deleted.
 class SessionWorker : public QObject
 {
@@ -63,7 +63,7 @@ public:
 
     // Queues fn in the worker's thread (a posted thread message).
     bool post(std::function<void()> fn) const;
-    // Posts the worker's end() (1425).
+    // Posts the worker's end().
     bool end() const;
     // Waits until the thread finished and its worker is gone. Not from the
     // session's own thread, nor from a thread the session may call with

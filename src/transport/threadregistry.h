@@ -18,7 +18,11 @@ enum class ThreadKind : int {
     FolderCalculation = 3,
     ShareBrowsing = 4,
     ChatSession = 5,
-    NetworkUtility = 6,
+    // Short worker threads, ended first: web page fetches, the accept prompt's
+    // folder picker, the release of a folder transfer's entry list.
+    ShortWorker = 6,
+    NetworkUtility = ShortWorker,   // a web page fetch
+    EntryListRelease = ShortWorker, // frees a folder transfer's entry list
 };
 
 // The process-wide list of running threads with their kinds, used at exit to

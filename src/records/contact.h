@@ -1,7 +1,7 @@
 #pragma once
 
-#include "messenger/identity.h"
 #include "profile/storedrect.h"
+#include "records/identity.h"
 
 #include <QByteArray>
 #include <QList>
@@ -70,6 +70,12 @@ QString DisplayName(const Contact& contact);
 
 // Takes the peer's identity fields; alias and every local field survive.
 void CopyIdentity(const Identity& from, Contact& to);
+
+// Takes a peer's identity payload (types 1, 2, 3 of the chat and file
+// sessions) like CopyIdentity. The two padding bytes after the fields carry
+// nothing, so a payload without them still counts; a shorter one is refused
+// (false, the contact unchanged).
+bool TakeIdentityPayload(const QByteArray& payload, Contact& to);
 
 // A copy for a session; the queue and shares only when withLists is set.
 Contact CopyContact(const Contact& contact, bool withLists);

@@ -1,4 +1,6 @@
-#include "messenger/contact.h"
+#include "records/contact.h"
+
+#include <algorithm>
 
 #include <QtEndian>
 
@@ -52,6 +54,16 @@ QString DisplayName(const Contact& contact)
 void CopyIdentity(const Identity& from, Contact& to)
 {
     to.identity() = from;
+}
+
+bool TakeIdentityPayload(const QByteArray& payload, Contact& to)
+{
+    if (payload.size() < Identity::FieldsSize)
+        return false;
+    Identity peer;
+    peer.decode(QByteArrayView(payload).first(std::min<qsizetype>(payload.size(), Identity::Size)));
+    CopyIdentity(peer, to);
+    return true;
 }
 
 Contact CopyContact(const Contact& contact, bool withLists)

@@ -1,4 +1,4 @@
-#include "messenger/identity.h"
+#include "records/identity.h"
 
 #include <QtEndian>
 
