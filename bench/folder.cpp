@@ -4,13 +4,14 @@
 // folder of many small files and one of fewer large ones. Prints files per
 // second and MB/s of each copy; every copy is compared with its source.
 //
-//   bench_folder [--small N] [--large N] [--rounds R] [--dir DIR]
+//   bench_folder [--small N] [--large N] [--nested N] [--rounds R] [--dir DIR]
 //
 // N files of 4 KiB (default 10000) and N files of 1 MiB (default 200) in a
-// temporary folder under DIR (default: the system's temporary folder; every
-// copy goes to the same file system, always into a folder of its own: file
-// creation right after a mass deletion is slow on some file systems, so
-// nothing is deleted until the end). MB = 10^6 bytes.
+// folder each, and with --nested N files of 1 KiB spread over two levels of
+// folders (100 files a folder; e.g. --nested 100000), in a temporary folder under DIR (default: the
+// system's temporary folder; every copy goes to the same file system, always into a folder of its
+// own: file creation right after a mass deletion is slow on some file systems, so nothing is
+// deleted until the end). MB = 10^6 bytes.
 
 #include "nodebench.h"
 
@@ -39,6 +40,7 @@ struct FolderSet
     QString name; // also the source folder's name
     int files = 0;
     qint64 fileSize = 0;
+    int perFolder = 0; // files per folder two levels down; 0: all in one folder
     qint64 bytes() const { return qint64(files) * fileSize; }
 };
 
@@ -50,7 +52,15 @@ bool writeFolder(const QString& path, const FolderSet& set)
     QByteArray content(set.fileSize, Qt::Uninitialized);
     for (int i = 0; i < set.files; ++i) {
         generator.fillRange(reinterpret_cast<quint32*>(content.data()), set.fileSize / 4);
-        QFile file(path + QStringLiteral("/f%1.bin").arg(i, 5, 10, QLatin1Char('0')));
+        QString folder = path;
+        if (set.perFolder > 0) {
+            const int leaf = i / set.perFolder;
+            folder +=
+                QStringLiteral("/d%1/e%2").arg(leaf / 10, 4, 10, QLatin1Char('0')).arg(leaf % 10);
+            if (i % set.perFolder == 0 && !QDir().mkpath(folder))
+                return false;
+        }
+        QFile file(folder + QStringLiteral("/f%1.bin").arg(i, 6, 10, QLatin1Char('0')));
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
             return false;
     }
@@ -173,18 +183,23 @@ int main(int argc, char** argv)
                       QStringLiteral("N"), QStringLiteral("10000")});
     parser.addOption({QStringLiteral("large"), QStringLiteral("Files of 1 MiB."),
                       QStringLiteral("N"), QStringLiteral("200")});
+    parser.addOption({QStringLiteral("nested"),
+                      QStringLiteral("Files of 1 KiB in nested folders (0: none)."),
+                      QStringLiteral("N"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("rounds"), QStringLiteral("Rounds of every copy."),
                       QStringLiteral("R"), QStringLiteral("2")});
     parser.addOption({QStringLiteral("dir"), QStringLiteral("Folder for the temporary files."),
                       QStringLiteral("DIR"), QDir::tempPath()});
     parser.process(app);
     const int rounds = std::max(1, parser.value(QStringLiteral("rounds")).toInt());
-    const std::vector<FolderSet> sets{
+    std::vector<FolderSet> sets{
         {QStringLiteral("small"), std::max(1, parser.value(QStringLiteral("small")).toInt()),
          4 * 1024},
         {QStringLiteral("large"), std::max(1, parser.value(QStringLiteral("large")).toInt()),
          1024 * 1024},
     };
+    if (const int nested = parser.value(QStringLiteral("nested")).toInt(); nested > 0)
+        sets.push_back({QStringLiteral("nested"), nested, 1024, 100});
 
     QTemporaryDir dir(parser.value(QStringLiteral("dir")) + QStringLiteral("/zl-bench-XXXXXX"));
     if (!dir.isValid()) {
@@ -211,8 +226,9 @@ int main(int argc, char** argv)
         const QString source = dir.filePath(set.name);
         std::printf("\n%s: %d files of %lld KiB (%s MB)\n", qPrintable(set.name), set.files,
                     set.fileSize / 1024, qPrintable(megabytes(set.bytes())));
-        std::printf("%-5s %-32s %8s %9s %8s %14s %14s %9s %9s\n", "round", "copy", "seconds",
-                    "files/s", "MB/s", "sender VmHWM", "receiver VmHWM", "send CPU", "recv CPU");
+        std::printf("%-5s %-32s %8s %9s %8s %14s %14s %9s %9s %9s %9s\n", "round", "copy",
+                    "seconds", "files/s", "MB/s", "sender VmHWM", "receiver VmHWM", "send CPU",
+                    "recv CPU", "send/file", "recv/file");
         std::fflush(stdout);
         Figures figures[3];
         for (int round = 1; round <= rounds; ++round) {
@@ -266,11 +282,14 @@ int main(int argc, char** argv)
                     f.bestMegabytesPerSecond = std::max(f.bestMegabytesPerSecond, rate);
                 }
                 const bool nodes = tool == Tool::Nodes;
-                const QString memory = nodes ? QStringLiteral("%1 MB %2 MB %3s %4s")
+                // CPU time of each node per file, in microseconds.
+                const QString memory = nodes ? QStringLiteral("%1 MB %2 MB %3s %4s %5us %6us")
                                                    .arg(megabytes(senderPeak), 11)
                                                    .arg(megabytes(receiverPeak), 11)
                                                    .arg(senderCpu, 8, 'f', 2)
                                                    .arg(receiverCpu, 8, 'f', 2)
+                                                   .arg(senderCpu * 1e6 / set.files, 7, 'f', 1)
+                                                   .arg(receiverCpu * 1e6 / set.files, 7, 'f', 1)
                                              : QString();
                 std::printf("%-5d %-32s %8.2f %9.0f %8.1f %s%s\n", round, toolName(tool), took,
                             filesPerSecond, rate, qPrintable(memory), same ? "" : "  FAILED");

@@ -163,9 +163,11 @@ int OpenForWriting(const QString& path, bool truncate)
     struct stat st;
     // Only a regular file is written (O_NONBLOCK only kept a pipe from
     // blocking the open; it changes nothing for a file); the lock keeps out
-    // every other writer, in this process and in others.
+    // every other writer, in this process and in others. An empty file is
+    // not truncated: on ext4 a truncation to zero makes the close write the
+    // file's data out at once, which costs a disk request per small file.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        (truncate && ::ftruncate(fd, 0) != 0)) {
+        (truncate && st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return -1;
     }

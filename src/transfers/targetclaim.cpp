@@ -53,6 +53,13 @@ TargetClaim TargetClaim::take(const QString& target)
 
 bool TargetClaim::isClaimed(const QString& target)
 {
+    {
+        // Nothing claimed anywhere: no need to locate the target on disk
+        // (the common case of one session writing file after file).
+        QMutexLocker locker(&s_lock);
+        if (s_claimed.isEmpty())
+            return false;
+    }
     const QString key = RealLocation(target);
     QMutexLocker locker(&s_lock);
     return s_claimed.contains(key) || s_claimed.contains(key + PartialSuffix);
