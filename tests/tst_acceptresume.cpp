@@ -395,6 +395,8 @@ void TestAcceptResume::safeRelativePath_data()
     QTest::newRow("absolute, backslash") << QByteArray("\\etc\\passwd") << QString();
     QTest::newRow("absolute, slash") << QByteArray("/etc/passwd") << QString();
     QTest::newRow("drive letter") << QByteArray("C:\\x") << QString();
+    QTest::newRow("drive letter behind dots") << QByteArray(".\\.\\C:\\x") << QString();
+    QTest::newRow("drive-like name inside") << QByteArray("a\\C:\\x") << QStringLiteral("a/C:/x");
     QTest::newRow("empty") << QByteArray("") << QString();
     QTest::newRow("only dots") << QByteArray(".\\.") << QString();
 }

@@ -186,11 +186,12 @@ std::optional<QString> SafeRelativePath(const QByteArray& wirePath)
         const QString& part = parts.at(i);
         if (part == u"..")
             return std::nullopt;
-        // A drive letter makes the peer's path absolute.
-        if (i == 0 && part.size() == 2 && part.at(1) == u':')
-            return std::nullopt;
         if (part.isEmpty() || part == u".")
             continue;
+        // A drive letter makes the peer's path absolute, also behind "."
+        // parts, which are dropped.
+        if (kept.isEmpty() && part.size() == 2 && part.at(1) == u':')
+            return std::nullopt;
         kept.append(part);
     }
     if (kept.isEmpty())
