@@ -1,5 +1,6 @@
 // The main window's options, shares editor and network helper windows.
 #include "messenger/messengercontroller.h"
+#include "shell/clientdlg.h"
 #include "shell/ipdlg.h"
 #include "shell/messengerdlg.h"
 #include "shell/optionsdlg.h"
@@ -13,6 +14,7 @@ void CMessengerDlg::createHelperWindows()
 {
     m_routerDlg = new CUPNPDlg([this] { return m_controller.myIdentity().port; }, this);
     m_updateDlg = new CUpdateDlg(this);
+    m_clientDlg = new CClientDlg(m_controller, this);
     // "&Restart" posts the exit command; the swap runs once the window closed.
     connect(m_updateDlg, &CUpdateDlg::restartRequested, this,
             [this] { QTimer::singleShot(0, this, [this] { runCommand(ExitProgram); }); });
