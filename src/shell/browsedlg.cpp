@@ -3,6 +3,7 @@
 #include "shell/fileicons.h"
 #include "shell/icons.h"
 #include "shell/listctrlex.h"
+#include "shell/tabchilddlg.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -16,6 +17,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -56,7 +58,10 @@ CBrowseDlg::CBrowseDlg(RemoteBrowser& browser, std::function<void()> closeHandle
                              QStringLiteral("Modify Date")});
     m_list->setColumnWidth(0, 220);
     m_list->setColumnWidth(1, 90);
-    m_list->setColumnWidth(2, 160);
+    // The date column is 160 wide unless the font needs more for a date.
+    const int dateWidth =
+        m_list->fontMetrics().horizontalAdvance(QStringLiteral("Wed 12/28/26 12:59:59 PM")) + 20;
+    m_list->setColumnWidth(2, std::max(160, dateWidth));
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setRootIsDecorated(false);
@@ -254,15 +259,7 @@ void CBrowseDlg::closeEvent(QCloseEvent* event)
 
 void CBrowseDlg::keyPressEvent(QKeyEvent* event)
 {
-    // Enter and Escape do nothing here (Enter in the search box searches
-    // neither).
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    // Enter and Escape do nothing here.
+    if (!SwallowEnterEscape(event))
         QWidget::keyPressEvent(event);
-    }
 }

@@ -7,22 +7,46 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+CListCtrlEx* ContactsList(QWidget* window)
+{
+    auto* list = new CListCtrlEx(window);
+    list->setHeaderLabels({QStringLiteral("Contacts")});
+    list->setRootIsDecorated(false);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setIconSize(QSize(32, 32));
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list);
+    return list;
+}
+
+int ContactsRowMenu(CListCtrlEx* list, const QPoint& pos, const QString& item, bool isDefault)
+{
+    QTreeWidgetItem* row = list->itemAt(pos);
+    if (!row)
+        return -1;
+    QMenu menu(list);
+    QAction* action = menu.addAction(item);
+    if (isDefault)
+        menu.setDefaultAction(action);
+    if (menu.exec(list->viewport()->mapToGlobal(pos)) != action)
+        return -1;
+    return list->indexOfTopLevelItem(row);
+}
+
 CClientDlg::CClientDlg(MessengerController& controller, QWidget* parent)
     : QWidget(parent, Qt::Window), m_controller(controller)
 {
     setWindowTitle(QStringLiteral("Contacts Browsing Our Shares..."));
     setWindowIcon(Icons::programIcon());
     resize(300, 240);
-    m_list = new CListCtrlEx(this);
-    m_list->setHeaderLabels({QStringLiteral("Contacts")});
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setIconSize(QSize(32, 32));
-    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_list);
-    connect(m_list, &QWidget::customContextMenuRequested, this, &CClientDlg::rowMenu);
+    m_list = ContactsList(this);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const int row = ContactsRowMenu(m_list, pos, QStringLiteral("Kick User"), false);
+        if (row >= 0)
+            KickUser(row);
+    });
     refresh();
 }
 
@@ -47,16 +71,4 @@ void CClientDlg::showAndRaise()
 void CClientDlg::KickUser(int row)
 {
     m_controller.KickUser(row);
-}
-
-void CClientDlg::rowMenu(const QPoint& pos)
-{
-    QTreeWidgetItem* item = m_list->itemAt(pos);
-    if (!item)
-        return;
-    const int row = m_list->indexOfTopLevelItem(item);
-    QMenu menu(this);
-    QAction* kick = menu.addAction(QStringLiteral("Kick User"));
-    if (menu.exec(m_list->viewport()->mapToGlobal(pos)) == kick)
-        KickUser(row);
 }

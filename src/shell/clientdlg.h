@@ -4,6 +4,13 @@
 
 class CListCtrlEx;
 class MessengerController;
+class QPoint;
+class QString;
+
+// The one-column "Contacts" list with large icons that fills a window.
+CListCtrlEx* ContactsList(QWidget* window);
+// A row's menu with its one item; the row when it was chosen, else -1.
+int ContactsRowMenu(CListCtrlEx* list, const QPoint& pos, const QString& item, bool isDefault);
 
 // "Contacts Browsing Our Shares...": who browses our shared folders right
 // now, one row per owner-side browse session. "Kick User" ends a session;
@@ -21,8 +28,6 @@ public:
     void KickUser(int row);
 
 private:
-    void rowMenu(const QPoint& pos);
-
     MessengerController& m_controller;
     CListCtrlEx* m_list;
 };

@@ -1,6 +1,7 @@
 #include "shell/remotedlg.h"
 
 #include "messenger/messengercontroller.h"
+#include "shell/clientdlg.h"
 #include "shell/icons.h"
 #include "shell/listctrlex.h"
 
@@ -28,15 +29,7 @@ CRemoteDlg::CRemoteDlg(MessengerController& controller, QWidget* parent)
     setWindowTitle(QStringLiteral("Contacts that are sharing folders..."));
     setWindowIcon(Icons::programIcon());
     resize(300, 260);
-    m_list = new CListCtrlEx(this);
-    m_list->setHeaderLabels({QStringLiteral("Contacts")});
-    m_list->setRootIsDecorated(false);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setIconSize(QSize(32, 32));
-    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_list);
+    m_list = ContactsList(this);
 
     for (const Contact* c : controller.contacts()) {
         if (!c->peerShares)
@@ -51,7 +44,11 @@ CRemoteDlg::CRemoteDlg(MessengerController& controller, QWidget* parent)
 
     connect(m_list, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { viewShares(m_list->indexOfTopLevelItem(item)); });
-    connect(m_list, &QWidget::customContextMenuRequested, this, &CRemoteDlg::rowMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const int row = ContactsRowMenu(m_list, pos, QStringLiteral("View Remote Shares"), true);
+        if (row >= 0)
+            viewShares(row);
+    });
 }
 
 QByteArray CRemoteDlg::rowUid(int row) const
@@ -68,17 +65,4 @@ bool CRemoteDlg::viewShares(int row)
         return false;
     close();
     return true;
-}
-
-void CRemoteDlg::rowMenu(const QPoint& pos)
-{
-    QTreeWidgetItem* item = m_list->itemAt(pos);
-    if (!item)
-        return;
-    const int row = m_list->indexOfTopLevelItem(item);
-    QMenu menu(this);
-    QAction* view = menu.addAction(QStringLiteral("View Remote Shares"));
-    menu.setDefaultAction(view);
-    if (menu.exec(m_list->viewport()->mapToGlobal(pos)) == view)
-        viewShares(row);
 }

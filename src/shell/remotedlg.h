@@ -26,8 +26,6 @@ public:
     bool viewShares(int row);
 
 private:
-    void rowMenu(const QPoint& pos);
-
     MessengerController& m_controller;
     CListCtrlEx* m_list;
 };
