@@ -6,6 +6,8 @@
 #include "quietui.h"
 #include "shares/browsethread.h"
 #include "shares/sharebrowsing.h"
+#include "shell/clientdlg.h"
+#include "shell/listctrlex.h"
 #include "testsupport.h"
 #include "transfers/transfermanager.h"
 
@@ -51,6 +53,13 @@ public:
     void stateChanged() override {}
     void listEnded() override { ++ended; }
     void sendResult(int code) override { results.append(code); }
+    // The browsing-contacts window follows the rows, as the desktop's does.
+    std::function<void()> rowsChanged;
+    void browsingRowsChanged() override
+    {
+        if (rowsChanged)
+            rowsChanged();
+    }
 };
 
 Settings settings(const QString& inbox)
@@ -208,6 +217,7 @@ private slots:
     void stopDuringSearch();
     void unknownViewer();
     void kick();
+    void kickFromWindow();
 };
 
 void TestShareSession::browseBothWays_data()
@@ -399,5 +409,23 @@ void TestShareSession::kick()
     QTRY_COMPARE_WITH_TIMEOUT(v.s->sessions().count() + o.s->sessions().count(), 0, 10000);
 }
 
-QTEST_GUILESS_MAIN(TestShareSession)
+void TestShareSession::kickFromWindow()
+{
+    Core v(u"Viewer"_s, "uid-v"), o(u"Owner"_s, "uid-o");
+    QVERIFY(v.start() && o.start());
+    CClientDlg window(*o.c);
+    o.ui.rowsChanged = [&] { window.refresh(); };
+    QVERIFY(connectPair(v, o));
+    shareTree(o, v.uid);
+    QVERIFY(openBrowser(v, o));
+    QTRY_COMPARE_WITH_TIMEOUT(window.list()->topLevelItemCount(), 1, 10000);
+    QCOMPARE(window.windowTitle(), u"Contacts Browsing Our Shares..."_s);
+    QCOMPARE(window.list()->topLevelItem(0)->text(0), u"Viewer (127.0.0.1)"_s);
+    window.KickUser(0);
+    QTRY_COMPARE_WITH_TIMEOUT(window.list()->topLevelItemCount(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(v.ui.closed, 1, 10000);
+    o.ui.rowsChanged = nullptr;
+}
+
+QTEST_MAIN(TestShareSession)
 #include "tst_sharesession.moc"

@@ -648,17 +648,6 @@ void MessengerController::ApplyOptions(const Settings& settings, const Identity&
         BroadcastSharesFlag();
 }
 
-void MessengerController::SetSharedPaths(const QList<QByteArray>& paths)
-{
-    m_settings.sharedPaths = paths;
-}
-
-void MessengerController::ContactSharesEdited(Contact& contact)
-{
-    if (entryOf(contact) && contact.sessionThread != 0)
-        m_sessions->postSharesFlag(contact.sessionThread, sharesFlagFor(contact));
-}
-
 void MessengerController::SetViewOption(int32_t Settings::*word, int32_t value)
 {
     m_settings.*word = value;

@@ -158,15 +158,9 @@ public:
     // and a non-empty all-contacts list) when the dialog opened: the shares
     // notice goes out only when that changed across the dialog.
     void ApplyOptions(const Settings& settings, const Identity& own, bool sharingBefore);
-    // The all-contacts shared paths from the shares editor: in effect at once
-    // (the next root listing uses them), written with the next Settings.cfg.
-    void SetSharedPaths(const QList<QByteArray>& paths);
     // Sharing with everyone is on: sharing enabled and the all-contacts list
     // not empty.
     bool isSharingWithAll() const { return generalSharing(); }
-    // A contact's own shared paths were edited: its session tells the peer
-    // the contact's shares flag.
-    void ContactSharesEdited(Contact& contact);
     // A View menu toggle: one option word changes and Settings.cfg is
     // written at once, without the rest of what the options dialog applies.
     void SetViewOption(int32_t Settings::*word, int32_t value);

@@ -5,12 +5,14 @@
 #include "profile/profilefolder.h"
 #include "shell/addnewcontactdlg.h"
 #include "shell/anidlg.h"
+#include "shell/clientdlg.h"
 #include "shell/contactlabels.h"
 #include "shell/editdlg.h"
 #include "shell/filedialogex.h"
 #include "shell/icons.h"
 #include "shell/listctrlex.h"
 #include "shell/msgrichedit2.h"
+#include "shell/remotedlg.h"
 #include "shell/shellfiles.h"
 #include "shell/splitters.h"
 #include "shell/staticcolor.h"
@@ -248,10 +250,6 @@ void CMessengerDlg::buildMenus()
     addCommand(help, QStringLiteral("&Router Configure"), RouterConfigure);
     help->addSeparator();
     addCommand(help, QStringLiteral("&About..."), About);
-
-    // The windows behind these commands are not part of this program yet.
-    for (int c : {RemoteShares, BrowsingContacts})
-        m_actions.value(c)->setEnabled(false);
 }
 
 void CMessengerDlg::captureLayout()
@@ -581,12 +579,6 @@ void CMessengerDlg::viewToggle(int32_t Settings::*word, int command)
 
 // --- commands ---
 
-void CMessengerDlg::notAvailable(const QString& what)
-{
-    ShowMessageBox(this, QMessageBox::Information, what,
-                   QStringLiteral("%1 is not available yet.").arg(what));
-}
-
 std::optional<QString> CMessengerDlg::prompt(const QString& caption, const QString& text,
                                              const QString& value)
 {
@@ -679,10 +671,10 @@ void CMessengerDlg::runCommand(int command)
             m_transfers->ShowTransfers();
         break;
     case RemoteShares:
-        notAvailable(QStringLiteral("Remote share browsing"));
+        CRemoteDlg::open(m_controller, this);
         break;
     case BrowsingContacts:
-        notAvailable(QStringLiteral("The browsing contacts window"));
+        m_clientDlg->showAndRaise();
         break;
     case CheckUpdates:
         m_updateDlg->CheckForUpdates(1);
@@ -749,7 +741,7 @@ QMenu* CMessengerDlg::contextMenu(Contact& contact)
     }
 
     if (contact.peerShares != 0)
-        add(menu, QStringLiteral("View Remote Folders"), ViewRemoteFolders)->setEnabled(false);
+        add(menu, QStringLiteral("View Remote Folders"), ViewRemoteFolders);
     add(menu, QStringLiteral("Edit Shared Folders"), EditSharedFolders);
     if (!Settings::on(m_controller.settings().autoAcceptAll)) {
         QAction* a = add(menu, QStringLiteral("Autosave Files && Folders"), AutosaveToggle);
@@ -789,6 +781,11 @@ void CMessengerDlg::runContactCommand(int command, Contact& c)
         break;
     case EditSharedFolders:
         editSharedFolders(c);
+        break;
+    case ViewRemoteFolders:
+        // Only a contact with a chat session is asked; otherwise nothing.
+        if (c.sessionThread != 0)
+            m_controller.ViewRemoteShares(c.uid.bytes());
         break;
     case Disconnect:
         m_controller.Disconnect(c);

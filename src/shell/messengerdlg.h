@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QStringList>
 
+class CClientDlg;
 class CHorzSplitter;
 class CUPNPDlg;
 class CUpdateDlg;
@@ -171,6 +172,8 @@ public:
     // The router and update windows, made hidden with the main window.
     CUPNPDlg* routerDialog() const { return m_routerDlg; }
     CUpdateDlg* updateDialog() const { return m_updateDlg; }
+    // "Contacts Browsing Our Shares..." (hidden until F4).
+    CClientDlg* browsingContactsWindow() const { return m_clientDlg; }
     // "Program Options": applied through the controller on OK.
     void openOptions();
     // "Edit Shared Folders" of the contact menu.
@@ -216,7 +219,6 @@ private:
     void showProperties(Contact& contact);
     void showAbout();
     void openHelp();
-    void notAvailable(const QString& what);
     void viewToggle(int32_t Settings::*word, int command);
 
     MessengerController& m_controller;
@@ -240,5 +242,6 @@ private:
     int m_ownStatus = 0;
     CUPNPDlg* m_routerDlg = nullptr;
     CUpdateDlg* m_updateDlg = nullptr;
+    CClientDlg* m_clientDlg = nullptr;
     void createHelperWindows();
 };

@@ -1,5 +1,6 @@
 // The main window's options, shares editor and network helper windows.
 #include "messenger/messengercontroller.h"
+#include "shell/clientdlg.h"
 #include "shell/ipdlg.h"
 #include "shell/messengerdlg.h"
 #include "shell/optionsdlg.h"
@@ -13,6 +14,7 @@ void CMessengerDlg::createHelperWindows()
 {
     m_routerDlg = new CUPNPDlg([this] { return m_controller.myIdentity().port; }, this);
     m_updateDlg = new CUpdateDlg(this);
+    m_clientDlg = new CClientDlg(m_controller, this);
     // "&Restart" posts the exit command; the swap runs once the window closed.
     connect(m_updateDlg, &CUpdateDlg::restartRequested, this,
             [this] { QTimer::singleShot(0, this, [this] { runCommand(ExitProgram); }); });
@@ -22,11 +24,17 @@ void CMessengerDlg::openOptions()
 {
     Settings settings = m_controller.settings();
     Identity own = m_controller.myIdentity();
-    const bool sharingBefore = m_controller.isSharingWithAll();
+    bool sharingBefore = m_controller.isSharingWithAll();
     COptionsDlg dlg(settings, own, m_routerDlg, this);
-    // The shares editor's list is kept even when the options are cancelled.
+    // The shares editor's list is kept even when the options are cancelled;
+    // a change of sharing with everyone is told to the peers at once, and
+    // not again when the options close.
     connect(&dlg, &COptionsDlg::sharedPathsEdited, this,
-            [this](const QList<QByteArray>& paths) { m_controller.SetSharedPaths(paths); });
+            [this, &sharingBefore](const QList<QByteArray>& paths) {
+                m_controller.SetGeneralSharing(Settings::on(m_controller.settings().sharingEnabled),
+                                               paths);
+                sharingBefore = m_controller.isSharingWithAll();
+            });
     if (dlg.exec() == QDialog::Accepted)
         m_controller.ApplyOptions(settings, own, sharingBefore);
 }
@@ -39,8 +47,7 @@ void CMessengerDlg::editSharedFolders(Contact& contact)
     // The contact may have left the list while the editor was open.
     if (dlg.exec() != QDialog::Accepted || m_controller.rowOf(&contact) < 0)
         return;
-    contact.shares = paths;
-    m_controller.ContactSharesEdited(contact);
+    m_controller.SetContactShares(contact, paths);
 }
 
 void CMessengerDlg::openIpHelper()

@@ -17,12 +17,15 @@
 #include "shell/updatedlg.h"
 #include "shell/upnpdlg.h"
 
+#include "shell/xferdlg.h"
+#include "transfers/transfermanager.h"
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include "shell/xferdlg.h"
-#include "transfers/transfermanager.h"
+// The share browser's picture.
+#include "shell/browsedlg.h"
+#include "shell/shellshares.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,6 +40,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -341,10 +345,12 @@ private:
 // --- the transfers window and the receiving prompts ---
 
 bool g_transferShotsPending = false;
+// The share browser's picture is still to come.
+bool g_browseShotsPending = false;
 
 bool transferShotsPending()
 {
-    return g_transferShotsPending;
+    return g_transferShotsPending || g_browseShotsPending;
 }
 
 // With ZEPHLINK_SCREENSHOTS_SAVE=<path>, the next offer is accepted into
@@ -428,6 +434,82 @@ private:
     QString m_savePath;
 };
 
+// --- the share browser ---
+
+// With ZEPHLINK_SCREENSHOTS_BROWSE=<contact>, that contact's shares are
+// browsed once it tells us it shares; the first folders are opened until
+// files show, and the browser is pictured with that listing.
+class BrowseShots : public QObject
+{
+public:
+    BrowseShots(ShellUi& ui, MessengerController& controller, const QString& folder,
+                const QString& contact)
+        : QObject(&ui), m_ui(ui), m_controller(controller), m_folder(folder), m_contact(contact)
+    {
+        g_browseShotsPending = true;
+        m_poll.setInterval(300);
+        connect(&m_poll, &QTimer::timeout, this, &BrowseShots::step);
+        m_poll.start();
+        QTimer::singleShot(60000, this, [this] {
+            m_poll.stop();
+            g_browseShotsPending = false;
+        });
+    }
+
+private:
+    void step()
+    {
+        if (!m_ui.shares())
+            return done();
+        if (!m_window) {
+            if (m_asked)
+                return;
+            for (Contact* c : m_controller.contacts()) {
+                if (DisplayName(*c) == m_contact && c->peerShares && c->sessionThread != 0) {
+                    connect(m_ui.shares(), &ShellShares::windowOpened, this,
+                            [this](CBrowseDlg* w) { m_window = w; });
+                    m_asked = m_controller.ViewRemoteShares(c->uid.bytes());
+                }
+            }
+            return;
+        }
+        RemoteBrowser& b = m_window->browser();
+        if (b.isBusy() || b.rows().isEmpty())
+            return;
+        // Down the first folders until files show.
+        const bool files = std::any_of(b.rows().begin(), b.rows().end(),
+                                       [](const ShareEntry& e) { return !e.folder; });
+        if (!files && b.rows().first().folder && m_opened < 3) {
+            ++m_opened;
+            m_window->resize(600, 330);
+            m_window->activateRow(0);
+            return;
+        }
+        m_poll.stop();
+        m_window->list()->setCurrentItem(m_window->list()->topLevelItem(1));
+        QTimer::singleShot(1200, this, [this] {
+            if (m_window)
+                Runner::framed(m_window).save(QDir(m_folder).filePath(u"share-browser.png"_qs));
+            done();
+        });
+    }
+
+    void done()
+    {
+        m_poll.stop();
+        g_browseShotsPending = false;
+    }
+
+    ShellUi& m_ui;
+    MessengerController& m_controller;
+    QString m_folder;
+    QString m_contact;
+    QTimer m_poll;
+    QPointer<CBrowseDlg> m_window;
+    bool m_asked = false;
+    int m_opened = 0;
+};
+
 } // namespace
 
 void Screenshotter::startIfAsked(ShellUi& ui, MessengerController& controller)
@@ -439,4 +521,7 @@ void Screenshotter::startIfAsked(ShellUi& ui, MessengerController& controller)
     const QString savePath = qEnvironmentVariable("ZEPHLINK_SCREENSHOTS_SAVE");
     if (!savePath.isEmpty())
         new TransferShots(ui, folder, savePath);
+    const QString browse = qEnvironmentVariable("ZEPHLINK_SCREENSHOTS_BROWSE");
+    if (!browse.isEmpty())
+        new BrowseShots(ui, controller, folder, browse);
 }

@@ -4,12 +4,14 @@
 #include "shell/acceptdlg.h"
 #include "shell/anidlg.h"
 #include "shell/chatdlg.h"
+#include "shell/clientdlg.h"
 #include "shell/editdlg.h"
 #include "shell/icons.h"
 #include "shell/listctrlex.h"
 #include "shell/messengerdlg.h"
 #include "shell/msgrichedit2.h"
 #include "shell/shellfiles.h"
+#include "shell/shellshares.h"
 #include "shell/trayicon.h"
 #include "shell/xferdlg.h"
 #include "transfers/transfermanager.h"
@@ -61,6 +63,9 @@ void ShellUi::deleteWindows()
     m_chats.clear();
     for (FileSessionId session : m_transferPrompts->sessions())
         m_transferPrompts->closePrompts(session);
+    // The browse sessions end before the windows and the transfer manager.
+    delete m_shares;
+    m_shares = nullptr;
     delete m_xfer;
     delete m_window;
 }
@@ -84,6 +89,7 @@ void ShellUi::attach(MessengerController& controller, TransferManager* transfers
                     eventLine(
                         TransferManager::RefusedRequestText(c ? DisplayName(*c) : QString(), path));
                 });
+        m_shares = new ShellShares(controller, *transfers, this);
     }
     connect(m_window, &CMessengerDlg::exitRequested, &controller, [this] {
         if (!m_controller->isExiting())
@@ -98,6 +104,12 @@ void ShellUi::attach(MessengerController& controller, TransferManager* transfers
     connect(&controller, &MessengerController::settingsChanged, m_window,
             &CMessengerDlg::applySettings);
     connect(&controller, &MessengerController::settingsChanged, this, &ShellUi::applyTranslucency);
+}
+
+void ShellUi::browsingRowsChanged()
+{
+    if (m_window)
+        m_window->browsingContactsWindow()->refresh();
 }
 
 void ShellUi::applyTranslucency()

@@ -12,6 +12,7 @@
 
 class CChatDlg;
 class CXferDlg;
+class ShellShares;
 class TransferPrompts;
 class CMessengerDlg;
 class MessengerController;
@@ -43,6 +44,9 @@ public:
     // receiving side's prompts.
     CXferDlg* transfersWindow() const;
     TransferPrompts* prompts() const { return m_transferPrompts; }
+    // The shared folders' browse sessions and browser windows (none without
+    // a transfer manager).
+    ShellShares* shares() const { return m_shares; }
     // Puts the transfers window and its columns where WindowPos.cfg says.
     void restoreTransfersWindow(const WindowPositions& windows);
 
@@ -78,6 +82,7 @@ public:
     void focusContactInMainWindow(const Contact& contact) override;
     void showQueueViewer(const QString& title, const QList<QByteArray>& documents) override;
     void refreshWindowPositions(WindowPositions& windows, const QList<Contact*>& contacts) override;
+    void browsingRowsChanged() override;
     void hideWindows() override;
 
     // --- ProfileUi ---
@@ -119,4 +124,5 @@ private:
     QHash<QString, QSoundEffect*> m_sounds;
     QPointer<CXferDlg> m_xfer;
     TransferPrompts* m_transferPrompts;
+    ShellShares* m_shares = nullptr;
 };

@@ -5,17 +5,23 @@
 
 CTabChildDlg::CTabChildDlg(QWidget* parent) : QWidget(parent) {}
 
-void CTabChildDlg::keyPressEvent(QKeyEvent* event)
+bool SwallowEnterEscape(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Escape:
         event->accept();
-        return;
+        return true;
     default:
-        QWidget::keyPressEvent(event);
+        return false;
     }
+}
+
+void CTabChildDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (!SwallowEnterEscape(event))
+        QWidget::keyPressEvent(event);
 }
 
 QSize DialogUnits(const QWidget* widget, int width, int height)

@@ -18,3 +18,6 @@ protected:
 // A size given in dialog units of the widget's font: a quarter of the
 // average character width across, an eighth of the character height down.
 QSize DialogUnits(const QWidget* widget, int width, int height);
+
+// Enter and Escape accepted and dropped (true); any other key is left alone.
+bool SwallowEnterEscape(QKeyEvent* event);
