@@ -1,10 +1,11 @@
 #include "testsupport.h"
 
-#include "records/contact.h"
 #include "profile/settings.h"
+#include "records/contact.h"
 #include "transfers/acceptresume.h"
 #include "transfers/headcrc.h"
 #include "transfers/pathguard.h"
+#include "transfers/targetclaim.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,6 +76,7 @@ private slots:
     void safeRelativePath();
     void isInside_data();
     void isInside();
+    void claimUnderTwoNames();
     void ownReceiveMatch_data();
     void ownReceiveMatch();
 
@@ -469,6 +471,30 @@ void TestAcceptResume::isInside()
         return p.startsWith(QStringLiteral("T/")) ? at(p.mid(2)) : p;
     };
     QCOMPARE(IsPathInside(real(folder), real(path)), inside);
+    // The located path is where a write would land, and only when inside.
+    const QString located = FolderGuard(real(folder)).locateInside(real(path));
+    QCOMPARE(located.isEmpty(), !inside);
+    if (inside)
+        QCOMPARE(located, RealLocation(real(path)));
+}
+
+void TestAcceptResume::claimUnderTwoNames()
+{
+    // A claim taken on a located target keeps out the same file reached
+    // through a linked folder, and its ".part" file.
+    Place(at(QStringLiteral("share/sub/x")), "x");
+    Place(at(QStringLiteral("share/again")), "link:sub");
+    const QString viaLink = at(QStringLiteral("share/again/x"));
+    const QString located = FolderGuard(at(QStringLiteral("share"))).locateInside(viaLink);
+    QCOMPARE(located, RealLocation(at(QStringLiteral("share/sub/x"))));
+    TargetClaim claim = TargetClaim::takeLocated(located);
+    QVERIFY(claim.held());
+    QVERIFY(TargetClaim::isClaimed(viaLink));
+    QVERIFY(!TargetClaim::take(viaLink).held());
+    QVERIFY(!TargetClaim::take(at(QStringLiteral("share/sub/x")) + PartialSuffix).held());
+    claim.release();
+    QVERIFY(!TargetClaim::isClaimed(viaLink));
+    QVERIFY(TargetClaim::take(viaLink).held());
 }
 
 void TestAcceptResume::ownReceiveMatch_data()

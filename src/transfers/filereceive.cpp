@@ -201,10 +201,11 @@ void CFileThread::deny()
 // offset, never through a link and with the file locked against every other
 // writer. The data goes behind the first offset bytes, so the file is cut to
 // the offset when it is longer, and the offset falls back to its length when
-// it is shorter.
-bool CFileThread::openPartial(const QString& target, uint64_t& offset)
+// it is shorter. located: target's real location when just looked up.
+bool CFileThread::openPartial(const QString& target, uint64_t& offset, const QString& located)
 {
-    TargetClaim claim = TargetClaim::take(target);
+    TargetClaim claim =
+        located.isEmpty() ? TargetClaim::take(target) : TargetClaim::takeLocated(located);
     const QString partial = target + PartialSuffix;
     const int fd = claim.held() ? OpenForWriting(partial, offset == 0) : -1;
     if (fd < 0) {

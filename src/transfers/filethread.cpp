@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
@@ -72,10 +71,17 @@ FileStamp StampOf(const QString& path)
 
 // A folder entry the sender may read: a readable regular file that really
 // lies inside the folder being sent (a link leading out of it is not sent).
-bool IsSendableEntry(const FolderGuard& root, const QString& full)
+bool IsSendableEntry(const FolderGuard& root, const QString& full, FileStamp* stamp)
 {
-    const QFileInfo info(full);
-    return info.isFile() && info.isReadable() && root.contains(full);
+    const QByteArray native = QFile::encodeName(full);
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::access(native.constData(), R_OK) != 0 || !root.contains(full))
+        return false;
+    if (stamp)
+        *stamp = {static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
+                  static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return true;
 }
 
 // Acknowledges what has arrived at once instead of after the delayed-ACK

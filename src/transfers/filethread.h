@@ -143,7 +143,7 @@ private:
     void askResume(TargetClass code, uint64_t offset);
     void deny();
     void accept();
-    bool openPartial(const QString& target, uint64_t& offset);
+    bool openPartial(const QString& target, uint64_t& offset, const QString& located = {});
     bool finishPartial(QString& target, bool replace);
     void onSizeKnownMessage(const QByteArray& plain);
 

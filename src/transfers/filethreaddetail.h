@@ -25,8 +25,9 @@ bool IsPlainAbsolutePath(const QString& path);
 // What tells that a file changed: its identity, size and modification time.
 FileStamp StampOf(const QString& path);
 // A folder entry the sender may read: a readable regular file that really
-// lies inside the folder being sent.
-bool IsSendableEntry(const FolderGuard& root, const QString& full);
+// lies inside the folder being sent. stamp: the file's stamp from the same
+// look-up, when given.
+bool IsSendableEntry(const FolderGuard& root, const QString& full, FileStamp* stamp = nullptr);
 // Acknowledges what has arrived at once instead of after the delayed-ACK time.
 void AcknowledgeNow(const QTcpSocket* socket);
 

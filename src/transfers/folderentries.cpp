@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtEndian>
@@ -61,7 +60,10 @@ void CFileThread::onEntry(const QByteArray& plain)
         sendStatus(SessionResult::PeerFolderFailed);
         return;
     }
-    if (folders != FoldersMade::Made || !folderGuard().contains(target)) {
+    // Looked up once: the check here and the writer's claim below.
+    const QString located =
+        folders == FoldersMade::Made ? folderGuard().locateInside(target) : QString();
+    if (located.isEmpty()) {
         // Nothing is written outside the folder the user chose.
         qCWarning(lcFileSession) << "session" << m_id << "skips the entry path" << m_entryPath;
         disposition = EntrySkip;
@@ -91,7 +93,7 @@ void CFileThread::onEntry(const QByteArray& plain)
             offset = 0;
         if (disposition == EntrySend) {
             if (m_entrySize > 0) {
-                if (openPartial(finalTarget, offset)) {
+                if (openPartial(finalTarget, offset, finalTarget == target ? located : QString())) {
                     m_entryDone = offset;
                     t.bytesDone += offset;
                     m_target = finalTarget;
@@ -100,7 +102,8 @@ void CFileThread::onEntry(const QByteArray& plain)
                 }
             } else {
                 // An empty entry is made at once, under the same rules.
-                TargetClaim claim = TargetClaim::take(finalTarget);
+                TargetClaim claim = finalTarget == target ? TargetClaim::takeLocated(located)
+                                                          : TargetClaim::take(finalTarget);
                 const int fd = claim.held() ? OpenForWriting(finalTarget, true) : -1;
                 disposition = fd >= 0 ? EntrySkipCounted : EntrySkip;
                 if (fd >= 0)
@@ -171,6 +174,7 @@ void CFileThread::nextEntry()
     // for the disk.
     QString found;
     bool readAhead = false;
+    FileStamp foundStamp; // from the check of the entry found
     const EntryListPtr list = t.entries;
     for (;;) {
         QString relative;
@@ -186,7 +190,7 @@ void CFileThread::nextEntry()
             readAhead = true;
             break;
         }
-        if (IsSendableEntry(folderGuard(), full)) {
+        if (IsSendableEntry(folderGuard(), full, &foundStamp)) {
             found = relative;
             break;
         }
@@ -203,7 +207,7 @@ void CFileThread::nextEntry()
             m_entryCrc = m_nextCrc;
             m_entryHead.swap(m_nextHead);
         } else {
-            m_entrySize = FileSize(full);
+            m_entrySize = static_cast<uint64_t>(foundStamp.size);
             // The bytes read for the checksum are the first ones to send.
             m_entryCrc = HeadCrc(full, m_entryHead);
         }
@@ -256,14 +260,14 @@ void CFileThread::readNextEntryAhead()
     if (next.isEmpty())
         return;
     const QString full = t.senderPath + u'/' + next;
-    const QFileInfo info(full);
-    if (!IsSendableEntry(folderGuard(), full))
-        return; // the next entry takes it off the list
     // Stamped before reading: a change from here on is noticed when the
     // entry is announced, and it is read again then.
-    m_nextStamp = StampOf(full);
+    FileStamp stamp;
+    if (!IsSendableEntry(folderGuard(), full, &stamp))
+        return; // the next entry takes it off the list
+    m_nextStamp = stamp;
     m_nextPath = next;
-    m_nextSize = static_cast<uint64_t>(info.size());
+    m_nextSize = static_cast<uint64_t>(stamp.size);
     m_nextCrc = HeadCrc(full, m_nextHead);
     m_nextReady = m_nextStamp.size >= 0;
 }
@@ -312,8 +316,9 @@ void CFileThread::startEntryData()
     if (fileFrom >= m_entrySize) {
         // All of it was read with the checksum. An entry removed or cut
         // short since then fails as it would when read now.
-        const QFileInfo info(full);
-        if (!info.isFile() || static_cast<uint64_t>(info.size()) < m_entrySize) {
+        struct stat st;
+        if (::stat(QFile::encodeName(full).constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            static_cast<uint64_t>(st.st_size) < m_entrySize) {
             qCWarning(lcFileSession) << "session" << m_id << "entry" << m_entryPath
                                      << "is gone or shorter than announced";
             m_result = SessionResult::TransmitError;

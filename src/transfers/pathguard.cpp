@@ -98,12 +98,16 @@ FolderGuard::FolderGuard(const QString& folder)
 
 bool FolderGuard::contains(const QString& path) const
 {
+    return !locateInside(path).isEmpty();
+}
+
+QString FolderGuard::locateInside(const QString& path) const
+{
     if (m_real.isEmpty() || path.isEmpty())
-        return false;
-    const QString p = RealLocation(path);
-    if (p == m_real)
-        return true;
-    return p.startsWith(m_real.endsWith(u'/') ? m_real : m_real + u'/');
+        return QString();
+    QString p = RealLocation(path);
+    const bool inside = p == m_real || p.startsWith(m_real.endsWith(u'/') ? m_real : m_real + u'/');
+    return inside ? p : QString();
 }
 
 bool IsPathInside(const QString& folder, const QString& path)

@@ -27,6 +27,9 @@ class FolderGuard
 public:
     explicit FolderGuard(const QString& folder);
     bool contains(const QString& path) const;
+    // The real location of path when it lies inside the folder, else an
+    // empty string: one lookup for the check and whatever needs the result.
+    QString locateInside(const QString& path) const;
 
 private:
     QString m_real;

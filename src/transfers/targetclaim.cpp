@@ -38,7 +38,11 @@ TargetClaim::~TargetClaim()
 TargetClaim TargetClaim::take(const QString& target)
 {
     // Two names for one file (a linked folder on the way) are one key.
-    const QString key = RealLocation(target);
+    return takeLocated(RealLocation(target));
+}
+
+TargetClaim TargetClaim::takeLocated(const QString& key)
+{
     const QString partialKey = key + PartialSuffix;
     TargetClaim claim;
     QMutexLocker locker(&s_lock);

@@ -19,6 +19,8 @@ public:
     // Claims target and target + ".part"; an empty claim when another
     // session holds either.
     static TargetClaim take(const QString& target);
+    // The same for a target whose real location was just looked up.
+    static TargetClaim takeLocated(const QString& realTarget);
     // Whether some session writes target or target + ".part" now.
     static bool isClaimed(const QString& target);
 
