@@ -486,22 +486,22 @@ void tst_Listener::strangersCannotCrowdOutContacts()
                     return s->state() == QAbstractSocket::ConnectedState;
                 });
             },
-            5000));
+            15000));
         if (sendHello) {
             for (size_t i = batch; i < held.size(); ++i)
                 held[i]->write(ConnectionHello::encodeHello(ConnectionHello::Browse));
         }
     }
     // The listener and at most `cap` threads for the strangers.
-    QTRY_VERIFY(m_registry.count() <= cap + 1);
+    QTRY_VERIFY_WITH_TIMEOUT(m_registry.count() <= cap + 1, 15000);
     QVERIFY(gate.count() <= cap);
-    QTRY_COMPARE(held.front()->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(held.front()->state(), QAbstractSocket::UnconnectedState, 15000);
     QCOMPARE(held.back()->state(), QAbstractSocket::ConnectedState);
 
     QTcpSocket contact;
     contact.connectToHost(QHostAddress::LocalHost, port);
     contact.write(ConnectionHello::encodeHello(ConnectionHello::Chat));
-    QTRY_COMPARE(m_probe->sessions.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_probe->sessions.size(), 1, 15000);
     QCOMPARE(m_probe->sessions[0].kind, int(ConnectionHello::Chat));
 }
 
