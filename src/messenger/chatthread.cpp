@@ -85,13 +85,11 @@ void CChatThread::startAccepted()
 
     m_socket = new CChatSocket(*this);
     m_socket->SetKey(m_ownIdentity.key.bytes());
-    const qintptr descriptor = std::exchange(m_descriptor, -1);
-    if (!m_socket->attach(descriptor)) {
-        endSession(EndReason::Disconnect);
-        return;
-    }
-    m_contact.ip.set(m_socket->peerAddressText());
-    if (!m_socket->BeginChallenge()) {
+    QByteArray address;
+    const bool accepted = m_socket->acceptPeer(std::exchange(m_descriptor, -1), address);
+    if (!address.isEmpty())
+        m_contact.ip.set(address);
+    if (!accepted) {
         endSession(EndReason::Disconnect);
         return;
     }

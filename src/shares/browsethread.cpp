@@ -187,12 +187,11 @@ void CBrowseThread::start()
         m_socket->connectToPeer(host, quint16(m_peer.port), ConnectionHello::Browse);
         return;
     }
-    if (!m_socket->attach(std::exchange(m_descriptor, -1))) {
-        endSession();
-        return;
-    }
-    m_peer.ip.set(m_socket->peerAddressText());
-    if (!m_socket->BeginChallenge()) {
+    QByteArray address;
+    const bool accepted = m_socket->acceptPeer(std::exchange(m_descriptor, -1), address);
+    if (!address.isEmpty())
+        m_peer.ip.set(address);
+    if (!accepted) {
         endSession();
         return;
     }

@@ -181,13 +181,11 @@ void CFileThread::startAccepted()
     m_socket = new CFileSocket(*this);
     m_socket->SetKey(m_ownIdentity.key.bytes());
     connect(m_socket->socket(), &QTcpSocket::bytesWritten, this, &CFileThread::onBytesWritten);
-    const qintptr descriptor = std::exchange(m_descriptor, -1);
-    if (!m_socket->attach(descriptor)) {
-        endSession();
-        return;
-    }
-    m_peer.ip.set(m_socket->peerAddressText());
-    if (!m_socket->BeginChallenge()) {
+    QByteArray address;
+    const bool accepted = m_socket->acceptPeer(std::exchange(m_descriptor, -1), address);
+    if (!address.isEmpty())
+        m_peer.ip.set(address);
+    if (!accepted) {
         endSession();
         return;
     }

@@ -66,6 +66,15 @@ void FramedSocket::markIdentified()
     UnidentifiedConnections::instance().release(std::exchange(m_unidentified, 0));
 }
 
+bool FramedSocket::acceptPeer(qintptr descriptor, QByteArray& address)
+{
+    address.clear();
+    if (!attach(descriptor))
+        return false;
+    address = peerAddressText();
+    return BeginChallenge();
+}
+
 bool FramedSocket::BeginChallenge()
 {
     if (hasEnded())

@@ -72,6 +72,10 @@ public:
     bool attach(qintptr descriptor);
     // Accepted side: sends the 260-byte challenge.
     bool BeginChallenge();
+    // Accepted side, both steps: adopts the descriptor, tells the peer's
+    // address (empty when the descriptor could not be adopted), then sends
+    // the challenge. False when either step failed.
+    bool acceptPeer(qintptr descriptor, QByteArray& address);
     // Accepted side: the session knows who the peer is. Until then (or the
     // end) the connection counts among the UnidentifiedConnections and may be
     // closed to make room for a newer one.
