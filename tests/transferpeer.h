@@ -6,6 +6,7 @@
 
 #include "messenger/messengercontroller.h"
 #include "profile/profilestore.h"
+#include "quietui.h"
 #include "testsupport.h"
 #include "transfers/transferlist.h"
 #include "transfers/transfermanager.h"
@@ -22,45 +23,9 @@
 
 namespace transfertest {
 
-// A user who sees nothing but the message boxes (recorded as "caption|text")
-// and answers the first-start questions with its name.
-class QuietUi : public MessengerUi, public ProfileUi
-{
-public:
-    QString name;
-    QStringList boxes;
-
-    void eventLine(const QString&) override {}
-    void mainStatusChanged(const QString&) override {}
-    void chatStatusChanged(const Contact&, const QString&) override {}
-    void lineAppended(const Contact*, const PaneLine&) override {}
-    void typingChanged(const Contact&, bool) override {}
-    void myStatusChanged(int, const QString&, const QList<StatusLabelColor>&) override {}
-    void contactAdded(const Contact&) override {}
-    void contactRemoving(const Contact&) override {}
-    void contactChanged(const Contact&) override {}
-    void contactListChanged() override {}
-    void popup(const QString&, const QString&, const QByteArray&) override {}
-    void playSound(const QString&) override {}
-    void messageBox(ProfileUi::Icon, const QString& caption, const QString& text) override
-    {
-        boxes.append(caption + QLatin1Char('|') + text);
-    }
-    bool askYesNo(const QString&, const QString&) override { return true; }
-    std::optional<QString> askText(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    void showMessage(ProfileUi::Icon icon, const QString& caption, const QString& text) override
-    {
-        messageBox(icon, caption, text);
-    }
-    bool askDynamicIp(const QString&, const QString&) override { return false; }
-    std::optional<QString> askScreenName(const QString&, const QString&, const QString&) override
-    {
-        return name;
-    }
-};
+// A user who sees nothing but the message boxes and answers the first-start
+// questions with its name.
+using QuietUi = ::QuietUi;
 
 template <class UiT> struct PeerBase
 {

@@ -28,7 +28,7 @@ using transfertest::connectPair;
 using transfertest::makeFile;
 using transfertest::stored;
 
-class Recorder : public transfertest::QuietUi, public TransferUi
+class Recorder : public transfertest::QuietUi
 {
 public:
     struct Prompt

@@ -13,7 +13,7 @@
 
 namespace xfertest {
 
-class Ui : public transfertest::QuietUi, public TransferUi
+class Ui : public transfertest::QuietUi
 {
 public:
     TransferPrompts prompts;
