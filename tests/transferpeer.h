@@ -27,6 +27,26 @@ namespace transfertest {
 // questions with its name.
 using QuietUi = ::QuietUi;
 
+// Runs the controller's exit sequence and waits for its end, at most 30 s.
+// A plain loop: a spy's wait returns at once after a failed check, and the
+// registry must outlive the shutdown that runs on its own thread.
+inline bool ExitController(MessengerController* c)
+{
+    if (!c || c->isExiting())
+        return true;
+    bool exited = false;
+    QEventLoop loop;
+    QObject::connect(c, &MessengerController::exited, &loop, [&] {
+        exited = true;
+        loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    c->Exit();
+    if (!exited)
+        loop.exec();
+    return exited;
+}
+
 template <class UiT> struct PeerBase
 {
     QTemporaryDir dir;
@@ -83,24 +103,7 @@ template <class UiT> struct PeerBase
         c->start();
         return QTest::qWaitFor([this] { return c->listenPort() != 0; }, 10000);
     }
-    bool exit()
-    {
-        if (!c || c->isExiting())
-            return true;
-        // A plain loop: a spy's wait returns at once after a failed check, and
-        // the registry must outlive the shutdown that runs on its own thread.
-        bool exited = false;
-        QEventLoop loop;
-        QObject::connect(c.get(), &MessengerController::exited, &loop, [&] {
-            exited = true;
-            loop.quit();
-        });
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        c->Exit();
-        if (!exited)
-            loop.exec();
-        return exited;
-    }
+    bool exit() { return ExitController(c.get()); }
     quint16 port() const { return c->listenPort(); }
     Contact& contact(const QByteArray& id) const { return *c->findContact(id); }
     const Transfer& t(int row) const { return m->row(row).transfer; }

@@ -9,6 +9,7 @@
 #include "shell/clientdlg.h"
 #include "shell/listctrlex.h"
 #include "testsupport.h"
+#include "transferpeer.h"
 #include "transfers/transfermanager.h"
 
 #include <QDir>
@@ -111,18 +112,7 @@ struct Core
     }
     ~Core()
     {
-        if (c && !c->isExiting()) {
-            bool exited = false;
-            QEventLoop loop;
-            QObject::connect(c.get(), &MessengerController::exited, &loop, [&] {
-                exited = true;
-                loop.quit();
-            });
-            QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-            c->Exit();
-            if (!exited)
-                loop.exec();
-        }
+        transfertest::ExitController(c.get());
         s.reset();
         m.reset();
         c.reset();
