@@ -20,6 +20,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,29 +60,46 @@ bool IsPlainAbsolutePath(const QString& path)
     return !parts.contains(QStringLiteral(".."));
 }
 
+namespace {
+
+FileStamp StampOfStat(const struct stat& st)
+{
+    return {static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
+            static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
 // What tells that a file changed: its identity, size and modification time.
 FileStamp StampOf(const QString& path)
 {
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
-    return {static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
-            static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return StampOfStat(st);
 }
 
 // A folder entry the sender may read: a readable regular file that really
 // lies inside the folder being sent (a link leading out of it is not sent).
-bool IsSendableEntry(const FolderGuard& root, const QString& full, FileStamp* stamp)
+// The checks are made on the opened file, which is what gets read.
+FileHandle OpenSendableEntry(const FolderGuard& root, const QString& full, FileStamp& stamp)
 {
-    const QByteArray native = QFile::encodeName(full);
+    // O_NONBLOCK: a pipe put there must not hold the session at the open.
+    FileHandle file(::open(QFile::encodeName(full).constData(),
+                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
-    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        ::access(native.constData(), R_OK) != 0 || !root.contains(full))
-        return false;
-    if (stamp)
-        *stamp = {static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
-                  static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-    return true;
+    if (!file.isOpen() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !root.holdsOpen(file.get(), full))
+        return FileHandle();
+    stamp = StampOfStat(st);
+    return file;
+}
+
+bool IsGoneOrShorter(const FileHandle& file, uint64_t size)
+{
+    struct stat st;
+    return ::fstat(file.get(), &st) != 0 || st.st_nlink == 0 ||
+           static_cast<uint64_t>(st.st_size) < size;
 }
 
 // Acknowledges what has arrived at once instead of after the delayed-ACK

@@ -3,12 +3,14 @@
 #include "records/contact.h"
 #include "records/identity.h"
 #include "transfers/acceptresume.h"
+#include "transfers/filehandle.h"
 #include "transfers/fileprogress.h"
 #include "transfers/filesessions.h"
 #include "transfers/pathguard.h"
 #include "transfers/targetclaim.h"
 #include "transfers/transfer.h"
 #include "transfers/transferhost.h"
+#include "transport/answerspin.h"
 #include "transport/packetcipher.h"
 #include "transport/sessionthread.h"
 
@@ -229,6 +231,7 @@ private:
     std::optional<FolderGuard> m_folderGuard;
     QList<QByteArray> m_blocks; // sender: blocks for the socket's queue, reused
     QByteArray m_entryHead;     // sender: the entry's first bytes, read with its checksum
+    FileHandle m_entryFile;     // sender: the announced entry, open since it was checked
     qsizetype m_headPos = 0;    // sender: the next of them to send
     // Sender: the entry after the announced one, read ahead.
     bool m_nextReady = false;
@@ -237,6 +240,10 @@ private:
     uint32_t m_nextCrc = 0;
     QByteArray m_nextHead;
     FileStamp m_nextStamp;
+    FileHandle m_nextFile;
+    // Both sides: the peer answers each folder entry (and the data behind it)
+    // at once; caught awake, the answer costs no wake-up.
+    AnswerSpin m_answerSpin;
     QString m_entryPath; // relative, '/' between components; empty before the first
     uint64_t m_entrySize = 0;
     uint64_t m_entryOffset = 0;

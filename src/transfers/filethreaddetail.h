@@ -3,6 +3,7 @@
 // Small helpers the parts of a file session (filethread.cpp, filereceive.cpp,
 // filesendpump.cpp, folderentries.cpp) share. Not for use elsewhere.
 
+#include "transfers/filehandle.h"
 #include "transfers/filethread.h"
 
 #include <QByteArray>
@@ -24,10 +25,12 @@ QByteArray Uint64Payload(uint64_t value);
 bool IsPlainAbsolutePath(const QString& path);
 // What tells that a file changed: its identity, size and modification time.
 FileStamp StampOf(const QString& path);
-// A folder entry the sender may read: a readable regular file that really
-// lies inside the folder being sent. stamp: the file's stamp from the same
-// look-up, when given.
-bool IsSendableEntry(const FolderGuard& root, const QString& full, FileStamp* stamp = nullptr);
+// Opens a folder entry the sender may read: a readable regular file that
+// really lies inside the folder being sent, checked on the opened file.
+// stamp: the opened file's stamp. Not open when the entry is not sendable.
+FileHandle OpenSendableEntry(const FolderGuard& root, const QString& full, FileStamp& stamp);
+// An open entry was removed or cut below size since it was opened.
+bool IsGoneOrShorter(const FileHandle& file, uint64_t size);
 // Acknowledges what has arrived at once instead of after the delayed-ACK time.
 void AcknowledgeNow(const QTcpSocket* socket);
 

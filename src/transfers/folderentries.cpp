@@ -125,6 +125,8 @@ void CFileThread::onEntry(const QByteArray& plain)
     restartStream();
     if (disposition == EntrySend)
         m_socket->ExpectRaw(m_entrySize - offset);
+    // The data, or the next entry, follows at once.
+    m_answerSpin.wait(static_cast<int>(m_socket->socket()->socketDescriptor()));
 }
 
 void CFileThread::onEntriesDone()
@@ -141,11 +143,13 @@ void CFileThread::onEntriesDone()
 void CFileThread::entryDataSent()
 {
     delete std::exchange(m_file, nullptr);
+    m_entryFile.reset();
     removeFirstEntry(m_entryPath);
     // The entry is whole now; it is no longer "in progress" at the end.
     m_entryDone = 0;
     m_entryCounted = true;
-    postToSelf(&CFileThread::nextEntry);
+    // The next announcement goes out in the same write as this data.
+    nextEntry();
 }
 
 void CFileThread::removeFirstEntry(const QString& path)
@@ -173,8 +177,7 @@ void CFileThread::nextEntry()
     // window saves and frees lists on the main thread, which must not wait
     // for the disk.
     QString found;
-    bool readAhead = false;
-    FileStamp foundStamp; // from the check of the entry found
+    FileStamp foundStamp;
     const EntryListPtr list = t.entries;
     for (;;) {
         QString relative;
@@ -185,13 +188,27 @@ void CFileThread::nextEntry()
             relative = list->paths.first();
         }
         const QString full = t.senderPath + u'/' + relative;
-        if (m_nextReady && relative == m_nextPath && StampOf(full) == m_nextStamp) {
-            found = relative;
-            readAhead = true;
-            break;
+        if (m_nextReady && relative == m_nextPath) {
+            // What was read ahead is sent only if the entry has not changed
+            // since; otherwise it is read again.
+            if (StampOf(full) == m_nextStamp) {
+                found = relative;
+                m_entrySize = static_cast<uint64_t>(m_nextStamp.size);
+                m_entryCrc = m_nextCrc;
+                m_entryHead.swap(m_nextHead);
+                m_entryFile = std::move(m_nextFile);
+                break;
+            }
         }
-        if (IsSendableEntry(folderGuard(), full, &foundStamp)) {
+        m_nextFile.reset();
+        m_nextReady = false;
+        FileHandle file = OpenSendableEntry(folderGuard(), full, foundStamp);
+        if (file.isOpen()) {
             found = relative;
+            m_entrySize = static_cast<uint64_t>(foundStamp.size);
+            // The bytes read for the checksum are the first ones to send.
+            m_entryCrc = HeadCrcOfOpen(file.get(), foundStamp.size, m_entryHead);
+            m_entryFile = std::move(file);
             break;
         }
         QMutexLocker locker(&list->lock);
@@ -199,18 +216,9 @@ void CFileThread::nextEntry()
             list->paths.removeFirst();
     }
     m_nextReady = false;
+    m_nextFile.reset();
     if (!found.isEmpty()) {
-        const QString full = t.senderPath + u'/' + found;
         m_entryPath = found;
-        if (readAhead) {
-            m_entrySize = m_nextSize;
-            m_entryCrc = m_nextCrc;
-            m_entryHead.swap(m_nextHead);
-        } else {
-            m_entrySize = static_cast<uint64_t>(foundStamp.size);
-            // The bytes read for the checksum are the first ones to send.
-            m_entryCrc = HeadCrc(full, m_entryHead);
-        }
         m_entryOffset = 0;
         m_entryDone = 0;
         m_entryCounted = false;
@@ -221,10 +229,11 @@ void CFileThread::nextEntry()
         payload.append(Uint32Payload(m_entryCrc));
         // A failed send ends the connection, and with it the session.
         if (m_socket->SendFrame(FileEntry, payload)) {
-            // Out behind the previous entry's data at once, and the entry
-            // after this one is read while the receiver prepares its reply.
+            // Out behind the previous entry's data at once; the entry after
+            // this one is read while the receiver prepares its reply.
             m_socket->socket()->flush();
-            postToSelf(&CFileThread::readNextEntryAhead);
+            readNextEntryAhead();
+            m_answerSpin.wait(static_cast<int>(m_socket->socket()->socketDescriptor()));
         }
         return;
     }
@@ -242,9 +251,10 @@ void CFileThread::nextEntry()
     m_deadlineTimer->start(m_shared->timings().lingerMs.load());
 }
 
-// Reads the size, checksum and head of the entry that follows the announced
-// one, so that it can be announced the moment the current data is queued.
-// The next entry uses it only if its path is still first in the list then.
+// Opens and checks the entry that follows the announced one and reads its
+// head and checksum, so that it can be announced the moment the current
+// data is queued. The next entry uses it only if its path is still first in
+// the list then.
 void CFileThread::readNextEntryAhead()
 {
     if (m_ending || m_nextReady || !m_entryReplyDue)
@@ -259,17 +269,15 @@ void CFileThread::readNextEntryAhead()
     }
     if (next.isEmpty())
         return;
-    const QString full = t.senderPath + u'/' + next;
     // Stamped before reading: a change from here on is noticed when the
     // entry is announced, and it is read again then.
-    FileStamp stamp;
-    if (!IsSendableEntry(folderGuard(), full, &stamp))
+    FileHandle file = OpenSendableEntry(folderGuard(), t.senderPath + u'/' + next, m_nextStamp);
+    if (!file.isOpen())
         return; // the next entry takes it off the list
-    m_nextStamp = stamp;
     m_nextPath = next;
-    m_nextSize = static_cast<uint64_t>(stamp.size);
-    m_nextCrc = HeadCrc(full, m_nextHead);
-    m_nextReady = m_nextStamp.size >= 0;
+    m_nextCrc = HeadCrcOfOpen(file.get(), m_nextStamp.size, m_nextHead);
+    m_nextFile = std::move(file);
+    m_nextReady = true;
 }
 
 void CFileThread::onEntryReply(const QByteArray& plain)
@@ -291,55 +299,53 @@ void CFileThread::onEntryReply(const QByteArray& plain)
         }
         m_entryOffset = m_entryDone = offset;
         t.bytesDone += offset;
-        postToSelf(&CFileThread::startEntryData);
+        startEntryData();
         return;
     }
     m_entryOffset = m_entryDone = 0;
+    m_entryFile.reset();
     removeFirstEntry(m_entryPath);
     if (disposition == EntrySkipCounted) {
         t.bytesDone += m_entrySize;
         m_entryCounted = true;
     }
-    postToSelf(&CFileThread::nextEntry);
+    nextEntry();
 }
 
 void CFileThread::startEntryData()
 {
     if (m_ending)
         return;
-    // The head read with the checksum goes first; the file is opened only
-    // for what lies beyond it.
+    // The head read with the checksum goes first; the file, open since it
+    // was checked, is read only for what lies beyond it.
     const auto headSize = static_cast<uint64_t>(m_entryHead.size());
     m_headPos = static_cast<qsizetype>(std::min(m_entryOffset, headSize));
     const uint64_t fileFrom = std::max(m_entryOffset, headSize);
-    const QString full = m_transfer.senderPath + u'/' + m_entryPath;
-    if (fileFrom >= m_entrySize) {
+    bool readable = m_entryFile.isOpen();
+    if (readable && fileFrom >= m_entrySize) {
         // All of it was read with the checksum. An entry removed or cut
         // short since then fails as it would when read now.
-        struct stat st;
-        if (::stat(QFile::encodeName(full).constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            static_cast<uint64_t>(st.st_size) < m_entrySize) {
-            qCWarning(lcFileSession) << "session" << m_id << "entry" << m_entryPath
-                                     << "is gone or shorter than announced";
-            m_result = SessionResult::TransmitError;
-            endSession();
-            return;
-        }
-    } else {
-        auto* file = new QFile(full, this);
-        // Checked again: the entry may have been replaced by a link since.
-        if (!folderGuard().contains(full) ||
-            !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-            !file->seek(static_cast<qint64>(fileFrom))) {
-            // The receiver now waits for this entry's data; nothing else can
-            // follow in step with it.
-            qCWarning(lcFileSession) << "session" << m_id << "cannot read accepted entry" << full;
+        readable = !IsGoneOrShorter(m_entryFile, m_entrySize);
+    } else if (readable) {
+        auto* file = new QFile(this);
+        if (file->open(m_entryFile.get(), QIODevice::ReadOnly | QIODevice::Unbuffered,
+                       QFileDevice::AutoCloseHandle)) {
+            m_entryFile.release();
+            m_file = file;
+            readable = file->seek(static_cast<qint64>(fileFrom));
+        } else {
             delete file;
-            m_result = SessionResult::TransmitError;
-            endSession();
-            return;
+            readable = false;
         }
-        m_file = file;
+    }
+    if (!readable) {
+        // The receiver now waits for this entry's data; nothing else can
+        // follow in step with it.
+        qCWarning(lcFileSession) << "session" << m_id << "entry" << m_entryPath
+                                 << "is gone, shorter than announced or unreadable";
+        m_result = SessionResult::TransmitError;
+        endSession();
+        return;
     }
     m_sendRemaining = m_entrySize - m_entryOffset;
     m_sendingData = true;

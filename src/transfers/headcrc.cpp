@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+
+#include <unistd.h>
 
 namespace {
 
@@ -110,6 +113,23 @@ uint32_t HeadCrc(const QString& path, QByteArray& head)
                 total += n;
             }
         }
+    }
+    head.resize(total);
+    return total > 0 ? Crc32(head) : 0;
+}
+
+uint32_t HeadCrcOfOpen(int fd, qint64 size, QByteArray& head)
+{
+    const qint64 want = std::clamp<qint64>(size, 0, HeadCrcMaxBytes);
+    head.resize(want);
+    qint64 total = 0;
+    while (total < want) {
+        const ssize_t n = ::read(fd, head.data() + total, static_cast<size_t>(want - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        total += n;
     }
     head.resize(total);
     return total > 0 ? Crc32(head) : 0;

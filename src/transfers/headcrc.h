@@ -25,6 +25,11 @@ uint32_t HeadCrc(const QString& path);
 // capacity from call to call.
 uint32_t HeadCrc(const QString& path, QByteArray& head);
 
+// The same for a regular file open at fd, read from its current position:
+// at most the first MiB, and no more than size, the size the caller stated
+// for it (a file that grows meanwhile is read as far as stated).
+uint32_t HeadCrcOfOpen(int fd, qint64 size, QByteArray& head);
+
 // Size of a regular file (a symbolic link counts as what it points to);
 // 0 when the path does not exist or names anything else.
 uint64_t FileSize(const QString& path);

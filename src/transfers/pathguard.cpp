@@ -34,6 +34,18 @@ namespace {
 // own limit: a loop of links ends here.
 constexpr int MaxLinks = 40;
 
+// Where the file open at fd lies, as the kernel tells it; empty without /proc.
+QString OpenLocation(int fd)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(link, buffer, sizeof buffer);
+    if (n > 0 && n < ssize_t(sizeof buffer) && buffer[0] == '/')
+        return QFile::decodeName(QByteArray(buffer, n));
+    return QString();
+}
+
 QString Locate(const QString& path, int& linksLeft)
 {
     QString absolute = path;
@@ -43,13 +55,10 @@ QString Locate(const QString& path, int& linksLeft)
     // that climbs out of it) and tells where the result is.
     const int fd = ::open(Native(absolute).constData(), O_PATH | O_CLOEXEC);
     if (fd >= 0) {
-        char link[64];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        char buffer[PATH_MAX];
-        const ssize_t n = ::readlink(link, buffer, sizeof buffer);
+        const QString located = OpenLocation(fd);
         ::close(fd);
-        if (n > 0 && n < ssize_t(sizeof buffer) && buffer[0] == '/')
-            return QFile::decodeName(QByteArray(buffer, n));
+        if (!located.isEmpty())
+            return located;
         // Without /proc: the library walks the path itself.
         if (char* real = ::realpath(Native(absolute).constData(), nullptr)) {
             const QString out = QFile::decodeName(real);
@@ -101,13 +110,27 @@ bool FolderGuard::contains(const QString& path) const
     return !locateInside(path).isEmpty();
 }
 
+bool FolderGuard::isInside(const QString& real) const
+{
+    return !m_real.isEmpty() &&
+           (real == m_real || real.startsWith(m_real.endsWith(u'/') ? m_real : m_real + u'/'));
+}
+
 QString FolderGuard::locateInside(const QString& path) const
 {
     if (m_real.isEmpty() || path.isEmpty())
         return QString();
     QString p = RealLocation(path);
-    const bool inside = p == m_real || p.startsWith(m_real.endsWith(u'/') ? m_real : m_real + u'/');
-    return inside ? p : QString();
+    return isInside(p) ? p : QString();
+}
+
+bool FolderGuard::holdsOpen(int fd, const QString& path) const
+{
+    if (m_real.isEmpty() || fd < 0)
+        return false;
+    const QString real = OpenLocation(fd);
+    // Without /proc: the path, looked up again.
+    return real.isEmpty() ? !locateInside(path).isEmpty() : isInside(real);
 }
 
 bool IsPathInside(const QString& folder, const QString& path)

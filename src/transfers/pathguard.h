@@ -30,8 +30,14 @@ public:
     // The real location of path when it lies inside the folder, else an
     // empty string: one lookup for the check and whatever needs the result.
     QString locateInside(const QString& path) const;
+    // Whether the file open at fd, opened from path, lies inside the folder:
+    // the check is made on what was opened, so a link put in place of path
+    // (or of a folder on its way) afterwards changes nothing.
+    bool holdsOpen(int fd, const QString& path) const;
 
 private:
+    bool isInside(const QString& real) const;
+
     QString m_real;
 };
 
