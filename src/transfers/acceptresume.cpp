@@ -13,6 +13,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 const QString AutosaveDirPlaceholder = QStringLiteral("%autosavedir%");
@@ -135,6 +140,15 @@ Classification Classify(const QString& target, uint64_t senderSize, uint32_t sen
             return {TargetClass::Resumable, n};
     }
     return {n <= senderSize ? TargetClass::StalePartial : TargetClass::Differs};
+}
+
+bool IsFreshTarget(int dirFd, const QByteArray& name, const QString& realTarget)
+{
+    struct stat st;
+    const QByteArray partial = name + PartialSuffix.latin1();
+    return !TargetClaim::isClaimedLocated(realTarget) &&
+           ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+           ::fstatat(dirFd, partial.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
 }
 
 bool AutoRename(QString& path)

@@ -71,6 +71,11 @@ struct Classification
 // a file another writer holds, and a target another session of this process
 // writes are NotWritable.
 Classification Classify(const QString& target, uint64_t senderSize, uint32_t senderCrc);
+// The common case of a folder entry, which Classify would call New: nothing
+// is at name nor at its ".part" file in the folder open at dirFd (a link
+// counts as something), and no session of this process writes there
+// (realTarget: where name really is). False means: ask Classify.
+bool IsFreshTarget(int dirFd, const QByteArray& name, const QString& realTarget);
 
 // Rewrites path to the next free name: "report.txt" -> "report_001.txt" ->
 // "report_002.txt" ... "report_999.txt"; "notes" -> "notes_001". A name whose

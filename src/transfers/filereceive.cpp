@@ -201,55 +201,60 @@ void CFileThread::deny()
 // offset, never through a link and with the file locked against every other
 // writer. The data goes behind the first offset bytes, so the file is cut to
 // the offset when it is longer, and the offset falls back to its length when
-// it is shorter. located: target's real location when just looked up.
-bool CFileThread::openPartial(const QString& target, uint64_t& offset, const QString& located)
+// it is shorter. located: target's real location when just looked up;
+// nameInFolder: target's name in the open entry folder, when it lies there.
+bool CFileThread::openPartial(const QString& target, uint64_t& offset, const QString& located,
+                              const QByteArray& nameInFolder)
 {
     TargetClaim claim =
         located.isEmpty() ? TargetClaim::take(target) : TargetClaim::takeLocated(located);
     const QString partial = target + PartialSuffix;
-    const int fd = claim.held() ? OpenForWriting(partial, offset == 0) : -1;
-    if (fd < 0) {
+    FileHandle file(!claim.held() ? -1
+                    : nameInFolder.isEmpty()
+                        ? OpenForWriting(partial, offset == 0)
+                        : OpenForWritingAt(m_entryFolder.fd(),
+                                           (nameInFolder + PartialSuffix.latin1()).constData(),
+                                           offset == 0));
+    if (!file.isOpen()) {
         qCWarning(lcFileSession) << "session" << m_id << "cannot write" << partial;
         return false;
     }
-    auto* file = new QFile(this);
-    if (!file->open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
-                    QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        delete file;
-        return false;
-    }
     if (offset != 0) {
-        const uint64_t length = static_cast<uint64_t>(file->size());
+        struct stat st;
+        if (::fstat(file.get(), &st) != 0)
+            return false;
+        const auto length = static_cast<uint64_t>(st.st_size);
         if (length < offset)
             offset = length;
-        else if (length > offset && !file->resize(static_cast<qint64>(offset))) {
-            delete file;
+        else if (length > offset && ::ftruncate(file.get(), static_cast<off_t>(offset)) != 0)
             return false;
-        }
-        if (!file->seek(static_cast<qint64>(offset))) {
-            delete file;
+        if (::lseek(file.get(), static_cast<off_t>(offset), SEEK_SET) < 0)
             return false;
-        }
     }
-    m_file = file;
+    m_partFile = std::move(file);
     m_claim = std::move(claim);
+    m_targetInFolder = nameInFolder;
     return true;
 }
 
-// The partial file is complete: it becomes the target. A file that is at
+// The partial file, complete and closed, becomes the target. A file that is at
 // the target by now is replaced only when the user chose to overwrite;
 // otherwise it stays, and the finished file takes the next free name
 // (target is changed to it).
-bool CFileThread::finishPartial(QString& target, bool replace)
+bool CFileThread::finishPartial(QString& target, bool replace, TargetClaim& claim,
+                                const QByteArray& nameInFolder)
 {
-    delete std::exchange(m_file, nullptr);
     const QString partial = target + PartialSuffix;
     bool done = false;
     if (replace) {
         done = QFileInfo(target).isDir() ? false
                                          : ::rename(QFile::encodeName(partial).constData(),
                                                     QFile::encodeName(target).constData()) == 0;
+    } else if (!nameInFolder.isEmpty() &&
+               RenameNoReplaceAt(m_entryFolder.fd(),
+                                 (nameInFolder + PartialSuffix.latin1()).constData(),
+                                 nameInFolder.constData())) {
+        done = true;
     } else {
         while (!(done = RenameNoReplace(partial, target))) {
             QString renamed = target;
@@ -260,11 +265,27 @@ bool CFileThread::finishPartial(QString& target, bool replace)
             target = renamed;
         }
     }
-    m_claim.release();
+    claim.release();
     if (!done)
         qCWarning(lcFileSession) << "session" << m_id << "cannot rename" << partial << "to"
                                  << target;
     return done;
+}
+
+// The entry whose data came in last becomes its target once the reply to
+// the next entry is out, while the sender reads and sends that entry's
+// data. False when it could not be put in place (WriteError is sent).
+bool CFileThread::finishDueEntry()
+{
+    if (!m_due)
+        return true;
+    DueEntry due = std::move(*m_due);
+    m_due.reset();
+    if (finishPartial(due.target, m_overwriteFolder, due.claim, due.nameInFolder))
+        return true;
+    m_result = SessionResult::WriteError;
+    sendStatus(SessionResult::WriteError);
+    return false;
 }
 
 void CFileThread::accept()
@@ -301,7 +322,8 @@ void CFileThread::accept()
         m_meter.start(0);
         progressTick();
         m_result = SessionResult::Complete;
-        if (!finishPartial(m_target, m_overwriteChosen)) {
+        m_partFile.reset();
+        if (!finishPartial(m_target, m_overwriteChosen, m_claim)) {
             m_result = SessionResult::WriteError;
             sendStatus(SessionResult::WriteError);
             return;
@@ -345,13 +367,13 @@ void CFileThread::onSizeKnownMessage(const QByteArray& plain)
 
 void CFileThread::onRawData(char* data, qint64 size)
 {
-    if (m_ending || !m_file || m_result != 0)
+    if (m_ending || !m_partFile.isOpen() || m_result != 0)
         return; // canceled or failed: the rest is dropped
     Transfer& t = m_transfer;
     m_stream.XorStream(reinterpret_cast<uint8_t*>(data), static_cast<size_t>(size));
-    if (m_file->write(data, size) != size) {
+    if (!WriteAll(m_partFile.get(), data, size)) {
         qCWarning(lcFileSession) << "session" << m_id << "cannot write received data"
-                                 << m_file->errorString();
+                                 << qt_error_string(errno);
         m_result = SessionResult::WriteError;
         sendStatus(SessionResult::WriteError);
         return;
@@ -364,15 +386,14 @@ void CFileThread::onRawData(char* data, qint64 size)
     }
     m_entryDone += static_cast<uint64_t>(size);
     if (m_entryDone >= m_entrySize) {
-        // The next entry (7) comes only once the sender hears that this
-        // one's data is in.
-        AcknowledgeNow(m_socket->socket());
         m_entryDone = 0;
-        if (!finishPartial(m_target, m_overwriteFolder)) {
-            m_result = SessionResult::WriteError;
-            sendStatus(SessionResult::WriteError);
-        }
-        // The next entry (7) or the end (9) follows.
+        m_partFile.reset();
+        m_due = DueEntry{m_target, std::move(m_claim), std::exchange(m_targetInFolder, {})};
+        // With the next entry (7) already here, the file is put in place
+        // behind the reply to it; otherwise now, as nothing may follow for
+        // a while (the sender's folder walk may still be running).
+        if (!m_socket->hasPendingInput())
+            finishDueEntry();
     }
 }
 
@@ -381,7 +402,8 @@ void CFileThread::receiveComplete()
     Transfer& t = m_transfer;
     m_progressTimer->stop();
     t.stopTime = Now();
-    if (!finishPartial(m_target, m_overwriteChosen)) {
+    m_partFile.reset();
+    if (!finishPartial(m_target, m_overwriteChosen, m_claim)) {
         progressTick();
         m_result = SessionResult::WriteError;
         sendStatus(SessionResult::WriteError);

@@ -2,7 +2,12 @@
 
 #include "transfers/filethread.h"
 
-CFileSocket::CFileSocket(CFileThread& session) : FramedSocket(&session), m_session(session) {}
+CFileSocket::CFileSocket(CFileThread& session) : FramedSocket(&session), m_session(session)
+{
+    // Each folder entry waits on the reply to the one before: no small frame
+    // may wait for an acknowledgement (the block reads are large anyway).
+    setLowDelay(true);
+}
 
 void CFileSocket::OnConnected()
 {

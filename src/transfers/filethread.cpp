@@ -16,6 +16,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <netinet/in.h>
@@ -102,15 +103,18 @@ bool IsGoneOrShorter(const FileHandle& file, uint64_t size)
            static_cast<uint64_t>(st.st_size) < size;
 }
 
-// Acknowledges what has arrived at once instead of after the delayed-ACK
-// time (up to 40 ms). The sender's next small frame waits for that
-// acknowledgement (Nagle's algorithm), so without it every folder entry
-// whose data ends in a short segment would cost a delayed-ACK wait.
-void AcknowledgeNow(const QTcpSocket* socket)
+bool WriteAll(int fd, const char* data, qint64 size)
 {
-    const int one = 1;
-    ::setsockopt(static_cast<int>(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one,
-                 sizeof one);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
 }
 
 } // namespace FileThreadDetail
@@ -233,7 +237,7 @@ void CFileThread::onFrame(uint8_t type, const QByteArray& plain)
     if (m_ending)
         return;
     const bool folderReceiving =
-        m_role == Role::Receiver && m_accepted && m_transfer.isFolder && !m_file;
+        m_role == Role::Receiver && m_accepted && m_transfer.isFolder && !m_partFile.isOpen();
     switch (type) {
     case FileIdentifyOpener:
         if (!m_opened && !m_peerIdentified)
@@ -400,6 +404,9 @@ void CFileThread::onOffer(const QByteArray& plain)
 
 void CFileThread::progressTick()
 {
+    // An entry left waiting for a reply that did not follow is put in place.
+    if (m_due && !finishDueEntry())
+        return;
     Transfer& t = m_transfer;
     const ProgressReport report = m_meter.tick(t.bytesDone, t.totalSize, t.sizeUnknown != 0);
     t.statusText = report.statusText;
@@ -554,6 +561,13 @@ void CFileThread::endSession()
     }
 
     delete std::exchange(m_file, nullptr);
+    // An entry whose data is all in is put in place, however the session ends.
+    if (m_due) {
+        DueEntry due = std::move(*m_due);
+        m_due.reset();
+        finishPartial(due.target, m_overwriteFolder, due.claim, due.nameInFolder);
+    }
+    m_partFile.reset();
     m_claim.release();
     if (m_socket)
         m_socket->Close();

@@ -3,6 +3,7 @@
 #include "records/contact.h"
 #include "records/identity.h"
 #include "transfers/acceptresume.h"
+#include "transfers/entryfolder.h"
 #include "transfers/filehandle.h"
 #include "transfers/fileprogress.h"
 #include "transfers/filesessions.h"
@@ -145,8 +146,11 @@ private:
     void askResume(TargetClass code, uint64_t offset);
     void deny();
     void accept();
-    bool openPartial(const QString& target, uint64_t& offset, const QString& located = {});
-    bool finishPartial(QString& target, bool replace);
+    bool openPartial(const QString& target, uint64_t& offset, const QString& located = {},
+                     const QByteArray& nameInFolder = {});
+    bool finishPartial(QString& target, bool replace, TargetClaim& claim,
+                       const QByteArray& nameInFolder = {});
+    bool finishDueEntry();
     void onSizeKnownMessage(const QByteArray& plain);
 
     // Sender, data.
@@ -225,9 +229,20 @@ private:
     bool m_overwriteChosen = false; // the user answered Overwrite: the target may be replaced
 
     // The data phase.
-    QFile* m_file = nullptr;
+    QFile* m_file = nullptr; // sender: the file read beyond the head
+    FileHandle m_partFile;   // receiver: the ".part" file written
     QString m_target;    // receiver: where the current file goes (without ".part")
     TargetClaim m_claim; // receiver: m_target, claimed while it is written
+    EntryFolder m_entryFolder;    // receiver: the folder the current entry goes to
+    QByteArray m_targetInFolder; // receiver: m_target's name in it, when it lies there
+    // Receiver: an entry whose data is in, to be renamed into place.
+    struct DueEntry
+    {
+        QString target;
+        TargetClaim claim;
+        QByteArray nameInFolder;
+    };
+    std::optional<DueEntry> m_due;
     std::optional<FolderGuard> m_folderGuard;
     QList<QByteArray> m_blocks; // sender: blocks for the socket's queue, reused
     QByteArray m_entryHead;     // sender: the entry's first bytes, read with its checksum

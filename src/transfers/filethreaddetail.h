@@ -31,7 +31,7 @@ FileStamp StampOf(const QString& path);
 FileHandle OpenSendableEntry(const FolderGuard& root, const QString& full, FileStamp& stamp);
 // An open entry was removed or cut below size since it was opened.
 bool IsGoneOrShorter(const FileHandle& file, uint64_t size);
-// Acknowledges what has arrived at once instead of after the delayed-ACK time.
-void AcknowledgeNow(const QTcpSocket* socket);
+// Writes all of data to fd; false (errno set) on a failure.
+bool WriteAll(int fd, const char* data, qint64 size);
 
 } // namespace FileThreadDetail

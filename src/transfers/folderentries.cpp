@@ -51,25 +51,36 @@ void CFileThread::onEntry(const QByteArray& plain)
     uint32_t disposition = EntrySend;
     const std::optional<QString> relative = SafeRelativePath(wirePath);
     const QString target = relative ? t.savedPath + u'/' + *relative : QString();
-    // The entry's folders are made without following a link; a link (or a
-    // file) where one is to be is not writable.
-    FoldersMade folders = relative ? FoldersMade::Made : FoldersMade::NotAFolder;
-    if (relative && relative->contains(u'/'))
-        folders = MakeFoldersBelow(t.savedPath, FolderPart(*relative));
+    // The entry's folder is opened below the folder the user chose, made
+    // where missing, without following a link: a link (or a file) where a
+    // folder is to be is not writable, and nothing is written outside.
+    const QString folderPart = relative ? FolderPart(*relative) : QString();
+    // The entry before waits to be put in place until this reply is out,
+    // unless this entry's look-ups depend on it.
+    if (m_due && (!relative || m_due->target == target || !m_entryFolder.holds(t.savedPath, folderPart)) &&
+        !finishDueEntry())
+        return;
+    const FoldersMade folders = relative
+                                    ? m_entryFolder.open(folderGuard(), t.savedPath, folderPart)
+                                    : FoldersMade::NotAFolder;
     if (folders == FoldersMade::Failed) {
         sendStatus(SessionResult::PeerFolderFailed);
         return;
     }
-    // Looked up once: the check here and the writer's claim below.
-    const QString located =
-        folders == FoldersMade::Made ? folderGuard().locateInside(target) : QString();
-    if (located.isEmpty()) {
-        // Nothing is written outside the folder the user chose.
+    if (folders != FoldersMade::Made) {
         qCWarning(lcFileSession) << "session" << m_id << "skips the entry path" << m_entryPath;
         disposition = EntrySkip;
     } else {
+        const QString leaf = relative->sliced(relative->lastIndexOf(u'/') + 1);
+        const QByteArray name = QFile::encodeName(leaf);
+        // Where the target really is: nothing on the way is a link.
+        const QString located = m_entryFolder.location().endsWith(u'/')
+                                    ? m_entryFolder.location() + leaf
+                                    : m_entryFolder.location() + u'/' + leaf;
         QString finalTarget = target;
-        const Classification c = Classify(target, m_entrySize, m_entryCrc);
+        const Classification c = IsFreshTarget(m_entryFolder.fd(), name, located)
+                                     ? Classification{TargetClass::New}
+                                     : Classify(target, m_entrySize, m_entryCrc);
         switch (c.code) {
         case TargetClass::Identical:
             t.bytesDone += m_entrySize;
@@ -91,9 +102,11 @@ void CFileThread::onEntry(const QByteArray& plain)
         }
         if (m_overwriteFolder)
             offset = 0;
+        const bool inFolder = finalTarget == target;
         if (disposition == EntrySend) {
             if (m_entrySize > 0) {
-                if (openPartial(finalTarget, offset, finalTarget == target ? located : QString())) {
+                if (openPartial(finalTarget, offset, inFolder ? located : QString(),
+                                inFolder ? name : QByteArray())) {
                     m_entryDone = offset;
                     t.bytesDone += offset;
                     m_target = finalTarget;
@@ -102,9 +115,11 @@ void CFileThread::onEntry(const QByteArray& plain)
                 }
             } else {
                 // An empty entry is made at once, under the same rules.
-                TargetClaim claim = finalTarget == target ? TargetClaim::takeLocated(located)
-                                                          : TargetClaim::take(finalTarget);
-                const int fd = claim.held() ? OpenForWriting(finalTarget, true) : -1;
+                TargetClaim claim = inFolder ? TargetClaim::takeLocated(located)
+                                             : TargetClaim::take(finalTarget);
+                const int fd = !claim.held() ? -1
+                               : inFolder    ? OpenForWritingAt(m_entryFolder.fd(), name.constData(), true)
+                                             : OpenForWriting(finalTarget, true);
                 disposition = fd >= 0 ? EntrySkipCounted : EntrySkip;
                 if (fd >= 0)
                     ::close(fd);
@@ -125,12 +140,16 @@ void CFileThread::onEntry(const QByteArray& plain)
     restartStream();
     if (disposition == EntrySend)
         m_socket->ExpectRaw(m_entrySize - offset);
+    if (!finishDueEntry())
+        return;
     // The data, or the next entry, follows at once.
     m_answerSpin.wait(static_cast<int>(m_socket->socket()->socketDescriptor()));
 }
 
 void CFileThread::onEntriesDone()
 {
+    if (!finishDueEntry())
+        return;
     m_progressTimer->stop();
     m_transfer.stopTime = Now();
     progressTick();

@@ -34,8 +34,9 @@ namespace {
 // own limit: a loop of links ends here.
 constexpr int MaxLinks = 40;
 
-// Where the file open at fd lies, as the kernel tells it; empty without /proc.
-QString OpenLocation(int fd)
+} // namespace
+
+QString LocationOfOpen(int fd)
 {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -46,6 +47,8 @@ QString OpenLocation(int fd)
     return QString();
 }
 
+namespace {
+
 QString Locate(const QString& path, int& linksLeft)
 {
     QString absolute = path;
@@ -55,7 +58,7 @@ QString Locate(const QString& path, int& linksLeft)
     // that climbs out of it) and tells where the result is.
     const int fd = ::open(Native(absolute).constData(), O_PATH | O_CLOEXEC);
     if (fd >= 0) {
-        const QString located = OpenLocation(fd);
+        const QString located = LocationOfOpen(fd);
         ::close(fd);
         if (!located.isEmpty())
             return located;
@@ -128,7 +131,7 @@ bool FolderGuard::holdsOpen(int fd, const QString& path) const
 {
     if (m_real.isEmpty() || fd < 0)
         return false;
-    const QString real = OpenLocation(fd);
+    const QString real = LocationOfOpen(fd);
     // Without /proc: the path, looked up again.
     return real.isEmpty() ? !locateInside(path).isEmpty() : isInside(real);
 }
@@ -152,7 +155,21 @@ bool IsSymbolicLink(const QString& path)
 
 FoldersMade MakeFoldersBelow(const QString& base, const QString& relative)
 {
-    int dir = ::open(Native(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(Native(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return FoldersMade::Failed;
+    int folder = -1;
+    const FoldersMade result = MakeFoldersBelowAt(dir, relative, folder);
+    if (folder >= 0)
+        ::close(folder);
+    ::close(dir);
+    return result;
+}
+
+FoldersMade MakeFoldersBelowAt(int baseFd, const QString& relative, int& folder)
+{
+    folder = -1;
+    int dir = ::fcntl(baseFd, F_DUPFD_CLOEXEC, 0);
     if (dir < 0)
         return FoldersMade::Failed;
     FoldersMade result = FoldersMade::Made;
@@ -177,14 +194,22 @@ FoldersMade MakeFoldersBelow(const QString& base, const QString& relative)
         ::close(dir);
         dir = next;
     }
-    ::close(dir);
+    if (result == FoldersMade::Made)
+        folder = dir;
+    else
+        ::close(dir);
     return result;
 }
 
 int OpenForWriting(const QString& path, bool truncate)
 {
-    const int fd = ::open(Native(path).constData(),
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    return OpenForWritingAt(AT_FDCWD, Native(path).constData(), truncate);
+}
+
+int OpenForWritingAt(int dirFd, const char* name, bool truncate)
+{
+    const int fd = ::openat(dirFd, name,
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
     struct stat st;
@@ -218,6 +243,11 @@ bool RenameNoReplace(const QString& from, const QString& to)
 {
     return ::renameat2(AT_FDCWD, Native(from).constData(), AT_FDCWD, Native(to).constData(),
                        RENAME_NOREPLACE) == 0;
+}
+
+bool RenameNoReplaceAt(int dirFd, const char* from, const char* to)
+{
+    return ::renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0;
 }
 
 QString FolderPart(const QString& path)

@@ -12,6 +12,10 @@
 // cleaned, behind the real location of its deepest existing folder.
 QString RealLocation(const QString& path);
 
+// Where the file or folder open at fd lies, as the kernel tells it; empty
+// when the system does not tell (no /proc).
+QString LocationOfOpen(int fd);
+
 // True when path is folder itself or lies below it, both taken at their
 // real locations.
 bool IsPathInside(const QString& folder, const QString& path);
@@ -54,12 +58,17 @@ enum class FoldersMade { Made, NotAFolder, Failed };
 // never followed: NotAFolder. Failed when base cannot be opened or a folder
 // cannot be made.
 FoldersMade MakeFoldersBelow(const QString& base, const QString& relative);
+// The same below the folder open at baseFd, leaving the last folder open in
+// folder when Made.
+FoldersMade MakeFoldersBelowAt(int baseFd, const QString& relative, int& folder);
 
 // Opens a regular file for writing without following a link at its place,
 // creating it when missing, and takes an exclusive lock on it. truncate
 // cuts it to nothing. -1 when the place holds a link or anything but a
 // regular file, or when another writer holds the lock.
 int OpenForWriting(const QString& path, bool truncate);
+// The same for name in the folder open at dirFd.
+int OpenForWritingAt(int dirFd, const char* name, bool truncate);
 
 // Whether the existing regular file at path could be written right now: not
 // a link, opens for writing, and nobody else holds its write lock. Nothing
@@ -69,3 +78,5 @@ bool CanWriteFile(const QString& path);
 // Renames from to to unless something is at to already. False on any
 // failure, also when to is taken.
 bool RenameNoReplace(const QString& from, const QString& to);
+// The same for two names in the folder open at dirFd.
+bool RenameNoReplaceAt(int dirFd, const char* from, const char* to);

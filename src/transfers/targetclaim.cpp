@@ -64,9 +64,14 @@ bool TargetClaim::isClaimed(const QString& target)
         if (s_claimed.isEmpty())
             return false;
     }
-    const QString key = RealLocation(target);
+    return isClaimedLocated(RealLocation(target));
+}
+
+bool TargetClaim::isClaimedLocated(const QString& key)
+{
     QMutexLocker locker(&s_lock);
-    return s_claimed.contains(key) || s_claimed.contains(key + PartialSuffix);
+    return !s_claimed.isEmpty() &&
+           (s_claimed.contains(key) || s_claimed.contains(key + PartialSuffix));
 }
 
 void TargetClaim::release()

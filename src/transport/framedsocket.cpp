@@ -181,6 +181,11 @@ qint64 FramedSocket::bytesToWrite() const
     return m_socket->bytesToWrite();
 }
 
+bool FramedSocket::hasPendingInput() const
+{
+    return m_pendingBegin < m_pendingEnd || m_socket->bytesAvailable() > 0;
+}
+
 QHostAddress FramedSocket::peerAddress() const
 {
     return m_socket->peerAddress();

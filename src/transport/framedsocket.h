@@ -110,6 +110,8 @@ public:
     // bounded.
     QTcpSocket* socket() const { return m_socket; }
     qint64 bytesToWrite() const;
+    // Bytes that have arrived and wait to be worked through.
+    bool hasPendingInput() const;
     QHostAddress peerAddress() const;
     // The peer's address as contacts keep it: IPv4 peers of a dual-stack
     // socket show as ::ffff:a.b.c.d, this gives the plain form.
