@@ -347,6 +347,63 @@ private slots:
         QCOMPARE(tree.first(), data);
     }
 
+    // A received entry takes its name once the reply to the entry after it
+    // is out; however the session goes on from there, it is in place whole.
+    void finishedEntryIsPutInPlace_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<quint32>("nextDisposition");
+        QTest::newRow("connection lost") << QStringLiteral("abort") << 0u;
+        QTest::newRow("sender ends") << QStringLiteral("done") << 0u;
+        QTest::newRow("same path again") << QStringLiteral("again") << 2u;
+    }
+    void finishedEntryIsPutInPlace()
+    {
+        QFETCH(QString, then);
+        RawPeer peer(Key);
+        QVERIFY(peer.open(portB));
+        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
+        QCOMPARE(peer.readFrame().first, uint8_t(2));
+        Transfer t = NewTransfer();
+        t.isSend = 1;
+        t.isFolder = 1;
+        t.senderPath = QStringLiteral("C:\\stuff\\pack");
+        t.totalSize = 16;
+        peer.sendFrame(4, EncodeTransfer(t));
+        QCOMPARE(peer.readFrame().first, uint8_t(5));
+
+        const QByteArray data = QByteArrayLiteral("8 bytes!");
+        const auto entry = [&](const QByteArray& path) {
+            peer.sendFrame(7, path + '\0' + u64(data.size()) + u32(Crc32(data)));
+        };
+        entry("a.txt");
+        auto [type, reply] = peer.readFrame();
+        QCOMPARE(type, uint8_t(8));
+        peer.restartStream();
+        // The data and the next entry arrive together.
+        peer.sendRaw(data);
+        entry(then == u"again" ? QByteArrayLiteral("a.txt") : QByteArrayLiteral("b.txt"));
+        std::tie(type, reply) = peer.readFrame();
+        QCOMPARE(type, uint8_t(8));
+        QTEST(qFromLittleEndian<quint32>(reply.constData() + 8), "nextDisposition");
+        if (then == u"abort") {
+            peer.socket->abort();
+        } else {
+            if (then == u"done") {
+                peer.restartStream();
+                peer.sendRaw(data);
+            }
+            peer.sendFrame(9, u32(0));
+        }
+        QVERIFY(ended(*b));
+        if (then != u"abort")
+            QCOMPARE(b->host.result(), SessionResult::Complete);
+        const QString folder = tmp->path() + QStringLiteral("/inbox/pack/");
+        QCOMPARE(treeOf(folder).value(QStringLiteral("a.txt")), data);
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("a.txt.part")));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("a_001.txt")));
+    }
+
     // ---- links and other writers ----
 
     void linksAtTheTarget_data()
