@@ -9,8 +9,10 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 FramedSocket::FramedSocket(QObject* parent) : QObject(parent), m_socket(new QTcpSocket(this))
@@ -134,6 +136,23 @@ bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* wh
     }
     if (size == 0)
         return true;
+    if (m_socket->bytesToWrite() == 0) {
+        // Nothing queued: straight to the connection, without waiting for
+        // a turn of the event loop. What does not fit now is queued below;
+        // a failure is left to the socket, which reports it.
+        ssize_t sent;
+        do {
+            sent = ::send(static_cast<int>(m_socket->socketDescriptor()), data,
+                          static_cast<size_t>(size), MSG_DONTWAIT | MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent == size)
+            return true;
+        if (sent > 0) {
+            data += sent;
+            size -= sent;
+            whole = nullptr;
+        }
+    }
     // A block handed over whole joins the socket's queue by reference
     // instead of being copied into it.
     const qint64 written = whole ? m_socket->write(*whole) : m_socket->write(data, size);
@@ -251,7 +270,24 @@ bool FramedSocket::fillPending()
         return false;
     if (m_readBuffer.size() != ReadChunkSize)
         m_readBuffer.resize(ReadChunkSize);
-    const qint64 n = m_socket->read(m_readBuffer.data(), ReadChunkSize);
+    qint64 n = m_socket->read(m_readBuffer.data(), ReadChunkSize);
+    if (n == 0 && m_directReadsLeft > 0 && m_endReason == EndReason::None &&
+        m_socket->state() == QAbstractSocket::ConnectedState) {
+        // What the socket has not taken in yet (bytes that arrived while a
+        // handler was busy, or spinning for them) is read straight from the
+        // connection, a bounded number of times per turn of the event loop
+        // so that timers and posted work keep their turns. The peer's close
+        // and errors are left to the socket, which reports them.
+        ssize_t got;
+        do {
+            got = ::recv(static_cast<int>(m_socket->socketDescriptor()), m_readBuffer.data(),
+                         static_cast<size_t>(ReadChunkSize), MSG_DONTWAIT);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) {
+            --m_directReadsLeft;
+            n = got;
+        }
+    }
     m_pendingBegin = 0;
     m_pendingEnd = n > 0 ? n : 0;
     return n > 0;
@@ -266,6 +302,7 @@ void FramedSocket::processIncoming()
     if (m_processing)
         return; // a hook called back into us; the outer loop carries on
     m_processing = true;
+    m_directReadsLeft = DirectReadsPerTurn;
     QPointer<FramedSocket> self(this);
 
     while (!hasEnded() && fillPending()) {

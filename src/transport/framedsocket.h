@@ -40,6 +40,9 @@ public:
     // our memory.
     static constexpr qint64 ReadBufferSize = 1024 * 1024;
     static constexpr qint64 ReadChunkSize = 64 * 1024;
+    // Reads straight from the connection per turn of the event loop (see
+    // fillPending).
+    static constexpr int DirectReadsPerTurn = 32;
 
     enum HandshakeState {
         WaitingForChallenge = 0, // responder
@@ -189,6 +192,7 @@ private:
     bool m_lowDelay = false;
     bool m_lowDelayChosen = false;
     bool m_processing = false;
+    int m_directReadsLeft = 0;
     EndReason m_endReason = EndReason::None;
     quint64 m_unidentified = 0; // ticket among the unidentified connections
 };
