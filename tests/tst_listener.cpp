@@ -486,7 +486,9 @@ void tst_Listener::strangersCannotCrowdOutContacts()
                     return s->state() == QAbstractSocket::ConnectedState;
                 });
             },
-            15000));
+            // A connection the full backlog turned away retries after 1, 2,
+            // 4, 8 and 16 seconds: up to five retries on a loaded machine.
+            32000));
         if (sendHello) {
             for (size_t i = batch; i < held.size(); ++i)
                 held[i]->write(ConnectionHello::encodeHello(ConnectionHello::Browse));
