@@ -246,6 +246,9 @@ void tst_FramedSocket::handshakeThenFramesBothWays_data()
 
     const QList<int> sizes{1, 5, 260, 4096, 65537, 1024 * 1024};
     QTest::newRow("direct") << 0 << sizes;
+    // More than the connection takes at once: the rest of a frame waits in
+    // the queue, and the frames behind it must wait behind it.
+    QTest::newRow("beyond the send buffer") << 0 << QList<int>{8 << 20, 3, 8 << 20, 260};
     QTest::newRow("one byte per segment") << 1 << QList<int>{1, 2, 300};
     QTest::newRow("pieces of 3") << 3 << QList<int>{7, 1000};
 }
