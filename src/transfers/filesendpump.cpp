@@ -109,11 +109,14 @@ void CFileThread::pump()
         }
         block.resize(got);
         m_stream.XorStream(reinterpret_cast<uint8_t*>(block.data()), static_cast<size_t>(got));
-        // Whole blocks join the socket's queue as they are; a short one (the
-        // end of an entry) is copied, so that the next frame goes out in the
-        // same write instead of waiting behind it for an acknowledgement.
-        const bool queued =
-            got == BlockSize ? m_socket->SendAll(block) : m_socket->SendAll(block.constData(), got);
+        // Whole blocks join the socket's queue as they are. The end of a
+        // folder entry waits in the queue for the next entry's announcement,
+        // so that both go out in one write.
+        const bool entryEnd = t.isFolder && static_cast<uint64_t>(got) == m_sendRemaining;
+        const bool queued = got == BlockSize && !entryEnd
+                                ? m_socket->SendAll(block)
+                            : entryEnd ? m_socket->QueueAll(block.constData(), got)
+                                       : m_socket->SendAll(block.constData(), got);
         if (!queued) {
             // The connection has ended; its notification ends the session. A
             // send that failed by itself is a transmit error, one on a

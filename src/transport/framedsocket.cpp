@@ -126,7 +126,12 @@ bool FramedSocket::SendAll(const char* data, qint64 size)
     return sendBytes(data, size, nullptr);
 }
 
-bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* whole)
+bool FramedSocket::QueueAll(const char* data, qint64 size)
+{
+    return sendBytes(data, size, nullptr, false);
+}
+
+bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* whole, bool now)
 {
     if (hasEnded())
         return false;
@@ -136,7 +141,7 @@ bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* wh
     }
     if (size == 0)
         return true;
-    if (m_socket->bytesToWrite() == 0) {
+    if (now && m_socket->bytesToWrite() == 0) {
         // Nothing queued: straight to the connection, without waiting for
         // a turn of the event loop. What does not fit now is queued below;
         // a failure is left to the socket, which reports it.

@@ -95,6 +95,9 @@ public:
     // (isDetached()), or it is copied then.
     bool SendAll(const QByteArray& bytes);
     bool SendAll(const char* data, qint64 size);
+    // Queues bytes without writing them now: they go out with what is sent
+    // next (or at the next turn of the event loop), in one write.
+    bool QueueAll(const char* data, qint64 size);
     // type, 4-byte little-endian length, sealed payload. Sealing re-seeds the
     // cipher, so no frame may be sent while raw stream bytes are in flight.
     bool SendFrame(uint8_t type, const QByteArray& payload);
@@ -163,7 +166,7 @@ private:
     void onDisconnected();
     void onErrorOccurred(QAbstractSocket::SocketError error);
 
-    bool sendBytes(const char* data, qint64 size, const QByteArray* whole);
+    bool sendBytes(const char* data, qint64 size, const QByteArray* whole, bool now = true);
     void processIncoming();
     bool fillPending();
     void handshakeStepComplete();
