@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+
 #include <sys/file.h>
 
 namespace {
@@ -301,6 +303,21 @@ void TestAcceptResume::classify()
     const QString senderPath = at(QStringLiteral("sender.bin"));
     QVERIFY(testsupport::writeAll(senderPath, sender));
 
+    // The fast path of a received folder makes the partial file only where
+    // the full look would call the target new, and changes nothing else.
+    {
+        QVERIFY(QDir().mkpath(at(QStringLiteral("in"))));
+        const int folder = ::open(QFile::encodeName(at(QStringLiteral("in"))).constData(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(folder >= 0);
+        const FileHandle fresh = CreateFreshPartial(folder, QByteArrayLiteral("file.bin"));
+        ::close(folder);
+        QCOMPARE(fresh.isOpen(), code == int(TargetClass::New));
+        if (fresh.isOpen()) {
+            QCOMPARE(QFileInfo(partialPath).size(), 0);
+            QVERIFY(QFile::remove(partialPath));
+        }
+    }
     const Classification c = Classify(targetPath, quint64(sender.size()), HeadCrc(senderPath));
     QCOMPARE(int(c.code), code);
     QCOMPARE(c.offset, offset);

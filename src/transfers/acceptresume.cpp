@@ -16,6 +16,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace {
@@ -142,13 +143,21 @@ Classification Classify(const QString& target, uint64_t senderSize, uint32_t sen
     return {n <= senderSize ? TargetClass::StalePartial : TargetClass::Differs};
 }
 
-bool IsFreshTarget(int dirFd, const QByteArray& name, const QString& realTarget)
+FileHandle CreateFreshPartial(int dirFd, const QByteArray& name)
 {
     struct stat st;
+    if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return FileHandle();
     const QByteArray partial = name + PartialSuffix.latin1();
-    return !TargetClaim::isClaimedLocated(realTarget) &&
-           ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
-           ::fstatat(dirFd, partial.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+    FileHandle file(::openat(dirFd, partial.constData(),
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                                 O_CLOEXEC,
+                             0666));
+    // Made here just now, so a regular file; the lock still keeps out a
+    // writer of another process that opened it meanwhile.
+    if (file.isOpen() && ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+        file.reset();
+    return file;
 }
 
 bool AutoRename(QString& path)

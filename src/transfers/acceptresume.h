@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfers/filehandle.h"
+
 #include "transfers/transfer.h"
 
 #include <QByteArray>
@@ -73,9 +75,10 @@ struct Classification
 Classification Classify(const QString& target, uint64_t senderSize, uint32_t senderCrc);
 // The common case of a folder entry, which Classify would call New: nothing
 // is at name nor at its ".part" file in the folder open at dirFd (a link
-// counts as something), and no session of this process writes there
-// (realTarget: where name really is). False means: ask Classify.
-bool IsFreshTarget(int dirFd, const QByteArray& name, const QString& realTarget);
+// counts as something). The ".part" file is then created there, exclusively
+// and locked, and returned open for writing; not open means: ask Classify.
+// The caller holds the target's claim.
+FileHandle CreateFreshPartial(int dirFd, const QByteArray& name);
 
 // Rewrites path to the next free name: "report.txt" -> "report_001.txt" ->
 // "report_002.txt" ... "report_999.txt"; "notes" -> "notes_001". A name whose

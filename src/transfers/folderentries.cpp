@@ -78,9 +78,19 @@ void CFileThread::onEntry(const QByteArray& plain)
                                     ? m_entryFolder.location() + leaf
                                     : m_entryFolder.location() + u'/' + leaf;
         QString finalTarget = target;
-        const Classification c = IsFreshTarget(m_entryFolder.fd(), name, located)
-                                     ? Classification{TargetClass::New}
-                                     : Classify(target, m_entrySize, m_entryCrc);
+        // The common case, a new file: claimed, and its ".part" file made
+        // where nothing was, in one go. Anything else is looked at in full.
+        TargetClaim freshClaim;
+        FileHandle fresh;
+        if (m_entrySize > 0) {
+            freshClaim = TargetClaim::takeLocated(located);
+            if (freshClaim.held())
+                fresh = CreateFreshPartial(m_entryFolder.fd(), name);
+            if (!fresh.isOpen())
+                freshClaim.release();
+        }
+        const Classification c = fresh.isOpen() ? Classification{TargetClass::New}
+                                                : Classify(target, m_entrySize, m_entryCrc);
         switch (c.code) {
         case TargetClass::Identical:
             t.bytesDone += m_entrySize;
@@ -105,7 +115,13 @@ void CFileThread::onEntry(const QByteArray& plain)
         const bool inFolder = finalTarget == target;
         if (disposition == EntrySend) {
             if (m_entrySize > 0) {
-                if (openPartial(finalTarget, offset, inFolder ? located : QString(),
+                if (fresh.isOpen()) {
+                    m_partFile = std::move(fresh);
+                    m_claim = std::move(freshClaim);
+                    m_targetInFolder = name;
+                }
+                if (m_partFile.isOpen() ||
+                    openPartial(finalTarget, offset, inFolder ? located : QString(),
                                 inFolder ? name : QByteArray())) {
                     m_entryDone = offset;
                     t.bytesDone += offset;
