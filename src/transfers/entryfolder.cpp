@@ -14,8 +14,8 @@ FoldersMade EntryFolder::open(const FolderGuard& guard, const QString& root,
     if (!m_root.isOpen() || root != m_rootPath) {
         m_rootLocation.clear();
         m_rootPath = root;
-        m_root.reset(::open(QFile::encodeName(root).constData(),
-                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        m_root.reset(
+            ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!m_root.isOpen())
             return FoldersMade::Failed;
         if (!guard.holdsOpen(m_root.get(), root)) {
@@ -33,7 +33,7 @@ FoldersMade EntryFolder::open(const FolderGuard& guard, const QString& root,
         return made;
     m_folder.reset(folder);
     m_relative = relative;
-    m_location = relative.isEmpty() ? m_rootLocation
+    m_location = relative.isEmpty()              ? m_rootLocation
                  : m_rootLocation.endsWith(u'/') ? m_rootLocation + relative
                                                  : m_rootLocation + u'/' + relative;
     return made;

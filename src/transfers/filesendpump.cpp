@@ -113,8 +113,7 @@ void CFileThread::pump()
         // folder entry waits in the queue for the next entry's announcement,
         // so that both go out in one write.
         const bool entryEnd = t.isFolder && static_cast<uint64_t>(got) == m_sendRemaining;
-        const bool queued = got == BlockSize && !entryEnd
-                                ? m_socket->SendAll(block)
+        const bool queued = got == BlockSize && !entryEnd ? m_socket->SendAll(block)
                             : entryEnd ? m_socket->QueueAll(block.constData(), got)
                                        : m_socket->SendAll(block.constData(), got);
         if (!queued) {

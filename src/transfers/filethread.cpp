@@ -19,9 +19,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,8 +86,8 @@ FileStamp StampOf(const QString& path)
 FileHandle OpenSendableEntry(const FolderGuard& root, const QString& full, FileStamp& stamp)
 {
     // O_NONBLOCK: a pipe put there must not hold the session at the open.
-    FileHandle file(::open(QFile::encodeName(full).constData(),
-                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileHandle file(
+        ::open(QFile::encodeName(full).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
     if (!file.isOpen() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         !root.holdsOpen(file.get(), full))

@@ -229,11 +229,11 @@ private:
     bool m_overwriteChosen = false; // the user answered Overwrite: the target may be replaced
 
     // The data phase.
-    QFile* m_file = nullptr; // sender: the file read beyond the head
-    FileHandle m_partFile;   // receiver: the ".part" file written
-    QString m_target;    // receiver: where the current file goes (without ".part")
-    TargetClaim m_claim; // receiver: m_target, claimed while it is written
-    EntryFolder m_entryFolder;    // receiver: the folder the current entry goes to
+    QFile* m_file = nullptr;     // sender: the file read beyond the head
+    FileHandle m_partFile;       // receiver: the ".part" file written
+    QString m_target;            // receiver: where the current file goes (without ".part")
+    TargetClaim m_claim;         // receiver: m_target, claimed while it is written
+    EntryFolder m_entryFolder;   // receiver: the folder the current entry goes to
     QByteArray m_targetInFolder; // receiver: m_target's name in it, when it lies there
     // Receiver: an entry whose data is in, to be renamed into place.
     struct DueEntry

@@ -57,7 +57,8 @@ void CFileThread::onEntry(const QByteArray& plain)
     const QString folderPart = relative ? FolderPart(*relative) : QString();
     // The entry before waits to be put in place until this reply is out,
     // unless this entry's look-ups depend on it.
-    if (m_due && (!relative || m_due->target == target || !m_entryFolder.holds(t.savedPath, folderPart)) &&
+    if (m_due &&
+        (!relative || m_due->target == target || !m_entryFolder.holds(t.savedPath, folderPart)) &&
         !finishDueEntry())
         return;
     const FoldersMade folders = relative
@@ -131,11 +132,12 @@ void CFileThread::onEntry(const QByteArray& plain)
                 }
             } else {
                 // An empty entry is made at once, under the same rules.
-                TargetClaim claim = inFolder ? TargetClaim::takeLocated(located)
-                                             : TargetClaim::take(finalTarget);
+                TargetClaim claim =
+                    inFolder ? TargetClaim::takeLocated(located) : TargetClaim::take(finalTarget);
                 const int fd = !claim.held() ? -1
-                               : inFolder    ? OpenForWritingAt(m_entryFolder.fd(), name.constData(), true)
-                                             : OpenForWriting(finalTarget, true);
+                               : inFolder
+                                   ? OpenForWritingAt(m_entryFolder.fd(), name.constData(), true)
+                                   : OpenForWriting(finalTarget, true);
                 disposition = fd >= 0 ? EntrySkipCounted : EntrySkip;
                 if (fd >= 0)
                     ::close(fd);

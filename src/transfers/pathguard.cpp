@@ -208,8 +208,8 @@ int OpenForWriting(const QString& path, bool truncate)
 
 int OpenForWritingAt(int dirFd, const char* name, bool truncate)
 {
-    const int fd = ::openat(dirFd, name,
-                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd = ::openat(
+        dirFd, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
     struct stat st;
