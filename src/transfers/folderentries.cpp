@@ -275,7 +275,10 @@ void CFileThread::nextEntry()
         return;
     }
     if (t.sizeUnknown) {
-        // The folder walk is still filling the list.
+        // The folder walk is still filling the list; the data of the entry
+        // before goes out now.
+        if (!m_socket->FlushHeld())
+            return;
         m_entryRetryTimer->start();
         return;
     }

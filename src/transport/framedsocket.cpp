@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 FramedSocket::FramedSocket(QObject* parent) : QObject(parent), m_socket(new QTcpSocket(this))
@@ -128,10 +129,54 @@ bool FramedSocket::SendAll(const char* data, qint64 size)
 
 bool FramedSocket::QueueAll(const char* data, qint64 size)
 {
-    return sendBytes(data, size, nullptr, false);
+    if (hasEnded())
+        return false;
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        endConnection(EndReason::SendFailed);
+        return false;
+    }
+    if (m_socket->bytesToWrite() > 0)
+        return sendBytes(data, size, nullptr); // behind the queue anyway
+    m_held.append(data, size);
+    return true;
 }
 
-bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* whole, bool now)
+bool FramedSocket::FlushHeld()
+{
+    return m_held.isEmpty() || sendBytes(nullptr, 0, nullptr);
+}
+
+// Sends straight to the connection what it takes now: the held bytes, then
+// data. Returns how much of data went; -1 when not even the held bytes all
+// went (the rest of them is left in m_held).
+qint64 FramedSocket::sendDirect(const char* data, qint64 size)
+{
+    iovec parts[2];
+    int count = 0;
+    if (!m_held.isEmpty())
+        parts[count++] = {m_held.data(), static_cast<size_t>(m_held.size())};
+    if (size > 0)
+        parts[count++] = {const_cast<char*>(data), static_cast<size_t>(size)};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<size_t>(count);
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(static_cast<int>(m_socket->socketDescriptor()), &message,
+                         MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        sent = 0; // a failure is left to the socket, which reports it
+    if (sent < m_held.size()) {
+        m_held.remove(0, sent);
+        return -1;
+    }
+    sent -= m_held.size();
+    m_held.clear();
+    return sent;
+}
+
+bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* whole)
 {
     if (hasEnded())
         return false;
@@ -139,17 +184,13 @@ bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* wh
         endConnection(EndReason::SendFailed);
         return false;
     }
-    if (size == 0)
+    if (size == 0 && m_held.isEmpty())
         return true;
-    if (now && m_socket->bytesToWrite() == 0) {
+    if (m_socket->bytesToWrite() == 0) {
         // Nothing queued: straight to the connection, without waiting for
-        // a turn of the event loop. What does not fit now is queued below;
-        // a failure is left to the socket, which reports it.
-        ssize_t sent;
-        do {
-            sent = ::send(static_cast<int>(m_socket->socketDescriptor()), data,
-                          static_cast<size_t>(size), MSG_DONTWAIT | MSG_NOSIGNAL);
-        } while (sent < 0 && errno == EINTR);
+        // a turn of the event loop, held bytes first. What does not fit now
+        // is queued below, in order.
+        const qint64 sent = sendDirect(data, size);
         if (sent == size)
             return true;
         if (sent > 0) {
@@ -158,6 +199,15 @@ bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* wh
             whole = nullptr;
         }
     }
+    if (!m_held.isEmpty()) {
+        const QByteArray held = std::exchange(m_held, QByteArray());
+        if (m_socket->write(held) != held.size()) {
+            endConnection(EndReason::SendFailed);
+            return false;
+        }
+    }
+    if (size == 0)
+        return true;
     // A block handed over whole joins the socket's queue by reference
     // instead of being copied into it.
     const qint64 written = whole ? m_socket->write(*whole) : m_socket->write(data, size);
@@ -176,10 +226,12 @@ bool FramedSocket::SendFrame(uint8_t type, const QByteArray& payload)
         endConnection(EndReason::SendFailed);
         return false;
     }
-    char header[5];
-    header[0] = static_cast<char>(type);
-    qToLittleEndian<uint32_t>(static_cast<uint32_t>(sealed.size()), header + 1);
-    return SendAll(header, sizeof header) && SendAll(sealed);
+    // One piece, so that a frame leaves in one write.
+    QByteArray frame(5 + sealed.size(), Qt::Uninitialized);
+    frame[0] = static_cast<char>(type);
+    qToLittleEndian<uint32_t>(static_cast<uint32_t>(sealed.size()), frame.data() + 1);
+    std::memcpy(frame.data() + 5, sealed.constData(), static_cast<size_t>(sealed.size()));
+    return SendAll(frame);
 }
 
 bool FramedSocket::SendKeepAlive()
@@ -202,7 +254,7 @@ void FramedSocket::ExpectRaw(quint64 bytes)
 
 qint64 FramedSocket::bytesToWrite() const
 {
-    return m_socket->bytesToWrite();
+    return m_held.size() + m_socket->bytesToWrite();
 }
 
 bool FramedSocket::hasPendingInput() const
@@ -408,13 +460,17 @@ void FramedSocket::endConnection(EndReason reason)
     const bool handshakeUnfinished = m_handshakeState != HandshakeComplete;
 
     if (reason == EndReason::Closed || reason == EndReason::HandshakeFailed) {
-        // Let what is queued go out first.
-        if (m_socket->state() == QAbstractSocket::ConnectedState)
+        // Let what is held and queued go out first.
+        if (m_socket->state() == QAbstractSocket::ConnectedState) {
+            if (!m_held.isEmpty())
+                m_socket->write(std::exchange(m_held, QByteArray()));
             m_socket->flush();
+        }
         m_socket->close();
     } else {
         m_socket->abort();
     }
+    m_held.clear();
     m_rawRemaining = 0;
     m_pendingBegin = m_pendingEnd = 0;
 

@@ -95,9 +95,11 @@ public:
     // (isDetached()), or it is copied then.
     bool SendAll(const QByteArray& bytes);
     bool SendAll(const char* data, qint64 size);
-    // Queues bytes without writing them now: they go out with what is sent
-    // next (or at the next turn of the event loop), in one write.
+    // Holds bytes back to go out in one write with what is sent next (or
+    // with FlushHeld, or at Close). Copied.
     bool QueueAll(const char* data, qint64 size);
+    // Sends the held bytes now.
+    bool FlushHeld();
     // type, 4-byte little-endian length, sealed payload. Sealing re-seeds the
     // cipher, so no frame may be sent while raw stream bytes are in flight.
     bool SendFrame(uint8_t type, const QByteArray& payload);
@@ -166,7 +168,8 @@ private:
     void onDisconnected();
     void onErrorOccurred(QAbstractSocket::SocketError error);
 
-    bool sendBytes(const char* data, qint64 size, const QByteArray* whole, bool now = true);
+    bool sendBytes(const char* data, qint64 size, const QByteArray* whole);
+    qint64 sendDirect(const char* data, qint64 size);
     void processIncoming();
     bool fillPending();
     void handshakeStepComplete();
@@ -186,6 +189,8 @@ private:
     FrameReceiver m_receiver;
     quint64 m_rawRemaining = 0;
 
+    // Bytes held back to leave with the next send (QueueAll).
+    QByteArray m_held;
     // Bytes read from the socket and not yet processed.
     QByteArray m_readBuffer;
     qsizetype m_pendingBegin = 0;
