@@ -232,6 +232,8 @@ private slots:
     void challengerSpeaksTheWireFormat();
     void rawStreamBetweenFrames_data();
     void rawStreamBetweenFrames();
+    void heldBytesLeaveInOrder_data();
+    void heldBytesLeaveInOrder();
     void endReportedOnce_data();
     void endReportedOnce();
     void failedConnectEndsOnce();
@@ -475,6 +477,59 @@ void tst_FramedSocket::rawStreamBetweenFrames()
     QCOMPARE(atReceiver.frames[1].plain, QByteArrayLiteral("done"));
     QCOMPARE(atReceiver.frames[2].plain, QByteArrayLiteral("after"));
     QCOMPARE(receiver.rawRemaining(), quint64(0));
+}
+
+void tst_FramedSocket::heldBytesLeaveInOrder_data()
+{
+    QTest::addColumn<int>("queuedBefore"); // raw bytes sent ahead of the held ones
+    QTest::addColumn<QString>("then");     // what makes the held bytes leave
+    for (const int before : {0, 8 << 20}) {
+        const QByteArray tag = before ? "behind a full queue, " : "nothing queued, ";
+        QTest::newRow(tag + "next frame") << before << QStringLiteral("frame");
+        QTest::newRow(tag + "flushed") << before << QStringLiteral("flush");
+        QTest::newRow(tag + "closed") << before << QStringLiteral("close");
+    }
+}
+
+// Bytes held back for the next send are never lost nor overtaken.
+void tst_FramedSocket::heldBytesLeaveInOrder()
+{
+    QFETCH(int, queuedBefore);
+    QFETCH(QString, then);
+
+    FramedSocket sender;
+    FramedSocket receiver;
+    sender.SetKey(Key);
+    receiver.SetKey(Key);
+    Recorder atReceiver(&receiver);
+    QSignalSpy complete(&sender, &FramedSocket::handshakeComplete);
+    QVERIFY(connectPair(sender, receiver));
+    QVERIFY(complete.wait(20000));
+    const QByteArray ahead = pattern(queuedBefore, 5);
+    const QByteArray held = pattern(4000, 6);
+    connect(&receiver, &FramedSocket::frameReceived, &receiver,
+            [&](quint8 type, const QByteArray&) {
+                if (type == 5)
+                    receiver.ExpectRaw(quint64(ahead.size() + held.size()));
+            });
+    QVERIFY(sender.SendFrame(5, QByteArrayLiteral("raw follows")));
+    QVERIFY(sender.SendAll(ahead));
+    QVERIFY(sender.QueueAll(held.constData(), held.size()));
+    if (then == u"frame")
+        QVERIFY(sender.SendFrame(9, QByteArrayLiteral("after")));
+    else if (then == u"flush")
+        QVERIFY(sender.FlushHeld());
+    else
+        sender.Close();
+
+    QTRY_COMPARE_WITH_TIMEOUT(atReceiver.raw.size(), ahead.size() + held.size(), 30000);
+    QVERIFY(atReceiver.raw == ahead + held);
+    if (then == u"frame") {
+        QTRY_COMPARE(atReceiver.frames.size(), 2);
+        QCOMPARE(atReceiver.frames[1].plain, QByteArrayLiteral("after"));
+    }
+    if (then == u"close")
+        QTRY_COMPARE(atReceiver.closed, 1);
 }
 
 void tst_FramedSocket::endReportedOnce_data()
