@@ -5,9 +5,13 @@
 
 #include "transfers/headcrc.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -86,36 +90,51 @@ void TestHeadCrc::continuedOverSplits()
 void TestHeadCrc::headHandedBack_data()
 {
     QTest::addColumn<int>("size");
-    QTest::newRow("empty") << 0;
-    QTest::newRow("one byte") << 1;
-    QTest::newRow("one block and a bit") << 65536 + 3;
-    QTest::newRow("a mebibyte") << 1048576;
-    QTest::newRow("more than a mebibyte") << 1048576 + 5000;
+    QTest::addColumn<int>("stated"); // the size the caller gives; -1: the file's
+    QTest::newRow("empty") << 0 << -1;
+    QTest::newRow("one byte") << 1 << -1;
+    QTest::newRow("one block and a bit") << 65536 + 3 << -1;
+    QTest::newRow("a mebibyte") << 1048576 << -1;
+    QTest::newRow("more than a mebibyte") << 1048576 + 5000 << -1;
+    QTest::newRow("grew since it was stated") << 70000 << 4096;
+    QTest::newRow("shrank since it was stated") << 100 << 4096;
 }
 
 void TestHeadCrc::headHandedBack()
 {
     QFETCH(int, size);
+    QFETCH(int, stated);
+    if (stated < 0)
+        stated = size;
     const QString path = m_dir.filePath(QStringLiteral("head.bin"));
     const QByteArray content = RandomBytes(size, quint32(size));
     QVERIFY(testsupport::writeAll(path, content));
-    const QByteArray expected = content.first(std::min<qsizetype>(size, 1048576));
+    const QByteArray expected = content.first(std::min<qsizetype>({size, stated, 1048576}));
 
     // A buffer that held a longer head before gives only this one back.
     QByteArray head = RandomBytes(1048576, 3);
-    QCOMPARE(HeadCrc(path, head), expected.isEmpty() ? 0u : BitwiseCrc(expected));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(HeadCrcOfOpen(file.handle(), stated, head),
+             expected.isEmpty() ? 0u : BitwiseCrc(expected));
     QCOMPARE(head, expected);
-    QCOMPARE(HeadCrc(path), HeadCrc(path, head));
+    if (stated == size)
+        QCOMPARE(HeadCrc(path), BitwiseCrc(expected));
 }
 
 void TestHeadCrc::headOfWhatIsNoFile()
 {
     QByteArray head("left over");
-    QCOMPARE(HeadCrc(m_dir.filePath(QStringLiteral("missing")), head), 0u);
+    QCOMPARE(HeadCrcOfOpen(-1, 100, head), 0u);
     QVERIFY(head.isEmpty());
     head = "left over";
-    QCOMPARE(HeadCrc(m_dir.path(), head), 0u);
+    const int folder = ::open(QFile::encodeName(m_dir.path()).constData(), O_RDONLY);
+    QVERIFY(folder >= 0);
+    QCOMPARE(HeadCrcOfOpen(folder, 100, head), 0u);
+    ::close(folder);
     QVERIFY(head.isEmpty());
+    QCOMPARE(HeadCrc(m_dir.path()), 0u);
+    QCOMPARE(HeadCrc(m_dir.filePath(QStringLiteral("missing"))), 0u);
 }
 
 QTEST_GUILESS_MAIN(TestHeadCrc)

@@ -99,25 +99,6 @@ uint32_t HeadCrc(const QString& path)
     return total > 0 ? crc : 0;
 }
 
-uint32_t HeadCrc(const QString& path, QByteArray& head)
-{
-    qint64 total = 0;
-    if (QFileInfo(path).isFile()) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-            head.resize(HeadCrcMaxBytes);
-            while (total < HeadCrcMaxBytes) {
-                const qint64 n = file.read(head.data() + total, HeadCrcMaxBytes - total);
-                if (n <= 0)
-                    break;
-                total += n;
-            }
-        }
-    }
-    head.resize(total);
-    return total > 0 ? Crc32(head) : 0;
-}
-
 uint32_t HeadCrcOfOpen(int fd, qint64 size, QByteArray& head)
 {
     const qint64 want = std::clamp<qint64>(size, 0, HeadCrcMaxBytes);

@@ -20,14 +20,11 @@ uint32_t Crc32(QByteArrayView data, uint32_t crc = 0);
 // be opened, is empty or is not a regular file (a pipe or device would
 // block or never end).
 uint32_t HeadCrc(const QString& path);
-// The same, leaving the bytes it read (at most the first MiB; none when it
-// gives 0) in head, for a caller that sends them next. head keeps its
-// capacity from call to call.
-uint32_t HeadCrc(const QString& path, QByteArray& head);
-
 // The same for a regular file open at fd, read from its current position:
 // at most the first MiB, and no more than size, the size the caller stated
-// for it (a file that grows meanwhile is read as far as stated).
+// for it (a file that grows meanwhile is read as far as stated). Leaves the
+// bytes it read in head (none when it gives 0), for a caller that sends them
+// next; head keeps its capacity from call to call.
 uint32_t HeadCrcOfOpen(int fd, qint64 size, QByteArray& head);
 
 // Size of a regular file (a symbolic link counts as what it points to);

@@ -153,19 +153,6 @@ bool IsSymbolicLink(const QString& path)
     return LStat(path, st) && S_ISLNK(st.st_mode);
 }
 
-FoldersMade MakeFoldersBelow(const QString& base, const QString& relative)
-{
-    const int dir = ::open(Native(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        return FoldersMade::Failed;
-    int folder = -1;
-    const FoldersMade result = MakeFoldersBelowAt(dir, relative, folder);
-    if (folder >= 0)
-        ::close(folder);
-    ::close(dir);
-    return result;
-}
-
 FoldersMade MakeFoldersBelowAt(int baseFd, const QString& relative, int& folder)
 {
     folder = -1;

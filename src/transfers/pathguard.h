@@ -54,12 +54,9 @@ bool IsSymbolicLink(const QString& path);
 enum class FoldersMade { Made, NotAFolder, Failed };
 
 // Makes every missing folder of relative (a '/'-separated path without ".."
-// parts) below base. A link, or anything but a folder, met on the way is
-// never followed: NotAFolder. Failed when base cannot be opened or a folder
-// cannot be made.
-FoldersMade MakeFoldersBelow(const QString& base, const QString& relative);
-// The same below the folder open at baseFd, leaving the last folder open in
-// folder when Made.
+// parts) below the folder open at baseFd and leaves the last one open in
+// folder. A link, or anything but a folder, met on the way is never
+// followed: NotAFolder. Failed when a folder cannot be made or opened.
 FoldersMade MakeFoldersBelowAt(int baseFd, const QString& relative, int& folder);
 
 // Opens a regular file for writing without following a link at its place,
