@@ -404,6 +404,32 @@ private slots:
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("a_001.txt")));
     }
 
+    // The chosen folder gone mid-transfer is an error, not a transfer that
+    // completes with nothing written.
+    void vanishedFolderIsAnError()
+    {
+        RawPeer peer(Key);
+        QVERIFY(peer.open(portB));
+        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
+        QCOMPARE(peer.readFrame().first, uint8_t(2));
+        Transfer t = NewTransfer();
+        t.isSend = 1;
+        t.isFolder = 1;
+        t.senderPath = QStringLiteral("C:\\stuff\\pack");
+        t.totalSize = 8;
+        peer.sendFrame(4, EncodeTransfer(t));
+        QCOMPARE(peer.readFrame().first, uint8_t(5));
+        QVERIFY(QDir(tmp->path() + QStringLiteral("/inbox/pack")).removeRecursively());
+
+        peer.sendFrame(7, QByteArrayLiteral("a.txt") + '\0' + u64(8) + u32(Crc32("8 bytes!")));
+        const auto [type, status] = peer.readFrame();
+        QCOMPARE(type, uint8_t(11));
+        QCOMPARE(qFromLittleEndian<quint32>(status.constData()),
+                 quint32(SessionResult::PeerFolderFailed));
+        QVERIFY(ended(*b));
+        QVERIFY(b->host.result() != SessionResult::Complete);
+    }
+
     // ---- links and other writers ----
 
     void linksAtTheTarget_data()

@@ -14,8 +14,7 @@ FoldersMade EntryFolder::open(const FolderGuard& guard, const QString& root,
     if (!m_root.isOpen() || root != m_rootPath) {
         m_rootLocation.clear();
         m_rootPath = root;
-        m_root.reset(
-            ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        m_root.reset(::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!m_root.isOpen())
             return FoldersMade::Failed;
         if (!guard.holdsOpen(m_root.get(), root)) {

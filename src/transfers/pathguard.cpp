@@ -172,7 +172,7 @@ FoldersMade MakeFoldersBelowAt(int baseFd, const QString& relative, int& folder)
         }
         // O_NOFOLLOW: a link put in place of the folder is refused, not entered.
         const int next =
-            ::openat(dir, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::openat(dir, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             result =
                 errno == ELOOP || errno == ENOTDIR ? FoldersMade::NotAFolder : FoldersMade::Failed;
