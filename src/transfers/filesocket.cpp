@@ -7,6 +7,8 @@ CFileSocket::CFileSocket(CFileThread& session) : FramedSocket(&session), m_sessi
     // Each folder entry waits on the reply to the one before: no small frame
     // may wait for an acknowledgement (the block reads are large anyway).
     setLowDelay(true);
+    // File data arrives in bulk: fewer, larger reads.
+    setBulkReads();
 }
 
 void CFileSocket::OnConnected()

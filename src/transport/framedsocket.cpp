@@ -325,9 +325,9 @@ bool FramedSocket::fillPending()
         return true;
     if (!m_socket->isReadable())
         return false;
-    if (m_readBuffer.size() != ReadChunkSize)
-        m_readBuffer.resize(ReadChunkSize);
-    qint64 n = m_socket->read(m_readBuffer.data(), ReadChunkSize);
+    if (m_readBuffer.size() != m_readChunk)
+        m_readBuffer.resize(m_readChunk);
+    qint64 n = m_socket->read(m_readBuffer.data(), m_readChunk);
     if (n == 0 && m_directReadsLeft > 0 && m_endReason == EndReason::None &&
         m_socket->state() == QAbstractSocket::ConnectedState) {
         // What the socket has not taken in yet (bytes that arrived while a
@@ -338,7 +338,7 @@ bool FramedSocket::fillPending()
         ssize_t got;
         do {
             got = ::recv(static_cast<int>(m_socket->socketDescriptor()), m_readBuffer.data(),
-                         static_cast<size_t>(ReadChunkSize), MSG_DONTWAIT);
+                         static_cast<size_t>(m_readChunk), MSG_DONTWAIT);
         } while (got < 0 && errno == EINTR);
         if (got > 0) {
             --m_directReadsLeft;

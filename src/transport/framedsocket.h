@@ -39,7 +39,10 @@ public:
     // Bounds what the socket buffers ahead of us, so a fast sender cannot fill
     // our memory.
     static constexpr qint64 ReadBufferSize = 1024 * 1024;
+    // Bytes taken from the connection in one read; a connection that carries
+    // bulk data reads larger pieces (setBulkReads).
     static constexpr qint64 ReadChunkSize = 64 * 1024;
+    static constexpr qint64 BulkReadChunkSize = 256 * 1024;
     // Reads straight from the connection per turn of the event loop (see
     // fillPending).
     static constexpr int DirectReadsPerTurn = 32;
@@ -120,6 +123,8 @@ public:
     qint64 bytesToWrite() const;
     // Bytes that have arrived and wait to be worked through.
     bool hasPendingInput() const;
+    // Reads in pieces of BulkReadChunkSize from now on.
+    void setBulkReads() { m_readChunk = BulkReadChunkSize; }
     QHostAddress peerAddress() const;
     // The peer's address as contacts keep it: IPv4 peers of a dual-stack
     // socket show as ::ffff:a.b.c.d, this gives the plain form.
@@ -193,6 +198,7 @@ private:
     QByteArray m_held;
     // Bytes read from the socket and not yet processed.
     QByteArray m_readBuffer;
+    qint64 m_readChunk = ReadChunkSize;
     qsizetype m_pendingBegin = 0;
     qsizetype m_pendingEnd = 0;
 
