@@ -20,9 +20,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
