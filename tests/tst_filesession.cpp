@@ -37,6 +37,17 @@ private:
 
     bool bothEnded() { return ended(*a) && ended(*b); }
 
+    // A folder as a peer on another system offers it.
+    static Transfer peerFolder(quint64 totalSize)
+    {
+        Transfer t = NewTransfer();
+        t.isSend = 1;
+        t.isFolder = 1;
+        t.senderPath = QStringLiteral("C:\\stuff\\pack");
+        t.totalSize = totalSize;
+        return t;
+    }
+
     // A sender spoken by hand connects to B, identifies itself and offers
     // t; true when B accepts it (message 5).
     bool rawOffer(RawPeer& peer, const Transfer& t)
@@ -315,16 +326,7 @@ private slots:
         if (entry == "ABSOLUTE")
             entry = tmp->filePath(QStringLiteral("evil.txt")).toUtf8();
         RawPeer peer(Key);
-        QVERIFY(peer.open(portB));
-        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
-        QCOMPARE(peer.readFrame().first, uint8_t(2));
-        Transfer t = NewTransfer();
-        t.isSend = 1;
-        t.isFolder = 1;
-        t.senderPath = QStringLiteral("C:\\stuff\\pack");
-        t.totalSize = 8;
-        peer.sendFrame(4, EncodeTransfer(t));
-        QCOMPARE(peer.readFrame().first, uint8_t(5));
+        QVERIFY(rawOffer(peer, peerFolder(8)));
 
         // The unsafe entry is skipped; a plain one after it still arrives.
         const QByteArray data = QByteArrayLiteral("8 bytes!");
@@ -361,16 +363,7 @@ private slots:
     {
         QFETCH(QString, then);
         RawPeer peer(Key);
-        QVERIFY(peer.open(portB));
-        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
-        QCOMPARE(peer.readFrame().first, uint8_t(2));
-        Transfer t = NewTransfer();
-        t.isSend = 1;
-        t.isFolder = 1;
-        t.senderPath = QStringLiteral("C:\\stuff\\pack");
-        t.totalSize = 16;
-        peer.sendFrame(4, EncodeTransfer(t));
-        QCOMPARE(peer.readFrame().first, uint8_t(5));
+        QVERIFY(rawOffer(peer, peerFolder(16)));
 
         const QByteArray data = QByteArrayLiteral("8 bytes!");
         const auto entry = [&](const QByteArray& path) {
@@ -409,16 +402,7 @@ private slots:
     void vanishedFolderIsAnError()
     {
         RawPeer peer(Key);
-        QVERIFY(peer.open(portB));
-        peer.sendFrame(1, makeIdentity("uidR", "Raw", Key).encode());
-        QCOMPARE(peer.readFrame().first, uint8_t(2));
-        Transfer t = NewTransfer();
-        t.isSend = 1;
-        t.isFolder = 1;
-        t.senderPath = QStringLiteral("C:\\stuff\\pack");
-        t.totalSize = 8;
-        peer.sendFrame(4, EncodeTransfer(t));
-        QCOMPARE(peer.readFrame().first, uint8_t(5));
+        QVERIFY(rawOffer(peer, peerFolder(8)));
         QVERIFY(QDir(tmp->path() + QStringLiteral("/inbox/pack")).removeRecursively());
 
         peer.sendFrame(7, QByteArrayLiteral("a.txt") + '\0' + u64(8) + u32(Crc32("8 bytes!")));
