@@ -212,6 +212,16 @@ private:
                challenger.BeginChallenge();
     }
 
+    // connectPair with both keys set, once the responder has passed the
+    // handshake.
+    bool handshaken(FramedSocket& responder, FramedSocket& challenger, int relayPiece = 0)
+    {
+        responder.SetKey(Key);
+        challenger.SetKey(Key);
+        QSignalSpy complete(&responder, &FramedSocket::handshakeComplete);
+        return connectPair(responder, challenger, relayPiece) && complete.wait(20000);
+    }
+
     std::unique_ptr<Relay> m_relay;
     std::unique_ptr<HelloAcceptor> m_acceptor;
 
@@ -448,12 +458,8 @@ void tst_FramedSocket::rawStreamBetweenFrames()
 
     FramedSocket sender;
     FramedSocket receiver;
-    sender.SetKey(Key);
-    receiver.SetKey(Key);
     Recorder atReceiver(&receiver);
-    QSignalSpy complete(&sender, &FramedSocket::handshakeComplete);
-    QVERIFY(connectPair(sender, receiver, relayPiece));
-    QVERIFY(complete.wait(20000));
+    QVERIFY(handshaken(sender, receiver, relayPiece));
 
     // Type 5 announces the raw stream; the receiver switches inside the frame
     // handler, with the stream's first bytes possibly already buffered.
@@ -499,12 +505,8 @@ void tst_FramedSocket::heldBytesLeaveInOrder()
 
     FramedSocket sender;
     FramedSocket receiver;
-    sender.SetKey(Key);
-    receiver.SetKey(Key);
     Recorder atReceiver(&receiver);
-    QSignalSpy complete(&sender, &FramedSocket::handshakeComplete);
-    QVERIFY(connectPair(sender, receiver));
-    QVERIFY(complete.wait(20000));
+    QVERIFY(handshaken(sender, receiver));
     const QByteArray ahead = pattern(queuedBefore, 5);
     const QByteArray held = pattern(4000, 6);
     connect(&receiver, &FramedSocket::frameReceived, &receiver,
@@ -554,12 +556,8 @@ void tst_FramedSocket::endReportedOnce()
 
     FramedSocket responder;
     FramedSocket challenger;
-    responder.SetKey(Key);
-    challenger.SetKey(Key);
     Recorder atResponder(&responder);
-    QSignalSpy complete(&responder, &FramedSocket::handshakeComplete);
-    QVERIFY(connectPair(responder, challenger));
-    QVERIFY(complete.wait(10000));
+    QVERIFY(handshaken(responder, challenger));
 
     if (how == QLatin1String("close")) {
         responder.Close();
