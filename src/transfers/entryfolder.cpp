@@ -17,14 +17,14 @@ FoldersMade EntryFolder::open(const FolderGuard& guard, const QString& root,
         m_root.reset(::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!m_root.isOpen())
             return FoldersMade::Failed;
-        if (!guard.holdsOpen(m_root.get(), root)) {
-            m_root.reset();
-            return FoldersMade::NotAFolder;
-        }
         // Where the folder opened really is, not where its path led before.
         m_rootLocation = LocationOfOpen(m_root.get());
         if (m_rootLocation.isEmpty())
             m_rootLocation = RealLocation(root);
+        if (!guard.holdsLocation(m_rootLocation)) {
+            m_root.reset();
+            return FoldersMade::NotAFolder;
+        }
     }
     int folder = -1;
     const FoldersMade made = MakeFoldersBelowAt(m_root.get(), relative, folder);

@@ -113,7 +113,7 @@ bool FolderGuard::contains(const QString& path) const
     return !locateInside(path).isEmpty();
 }
 
-bool FolderGuard::isInside(const QString& real) const
+bool FolderGuard::holdsLocation(const QString& real) const
 {
     return !m_real.isEmpty() &&
            (real == m_real || real.startsWith(m_real.endsWith(u'/') ? m_real : m_real + u'/'));
@@ -124,7 +124,7 @@ QString FolderGuard::locateInside(const QString& path) const
     if (m_real.isEmpty() || path.isEmpty())
         return QString();
     QString p = RealLocation(path);
-    return isInside(p) ? p : QString();
+    return holdsLocation(p) ? p : QString();
 }
 
 bool FolderGuard::holdsOpen(int fd, const QString& path) const
@@ -133,7 +133,7 @@ bool FolderGuard::holdsOpen(int fd, const QString& path) const
         return false;
     const QString real = LocationOfOpen(fd);
     // Without /proc: the path, looked up again.
-    return real.isEmpty() ? !locateInside(path).isEmpty() : isInside(real);
+    return real.isEmpty() ? !locateInside(path).isEmpty() : holdsLocation(real);
 }
 
 bool IsPathInside(const QString& folder, const QString& path)

@@ -38,10 +38,10 @@ public:
     // the check is made on what was opened, so a link put in place of path
     // (or of a folder on its way) afterwards changes nothing.
     bool holdsOpen(int fd, const QString& path) const;
+    // Whether a real location (links already resolved) lies inside.
+    bool holdsLocation(const QString& real) const;
 
 private:
-    bool isInside(const QString& real) const;
-
     QString m_real;
 };
 

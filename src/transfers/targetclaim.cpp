@@ -64,14 +64,9 @@ bool TargetClaim::isClaimed(const QString& target)
         if (s_claimed.isEmpty())
             return false;
     }
-    return isClaimedLocated(RealLocation(target));
-}
-
-bool TargetClaim::isClaimedLocated(const QString& key)
-{
+    const QString key = RealLocation(target);
     QMutexLocker locker(&s_lock);
-    return !s_claimed.isEmpty() &&
-           (s_claimed.contains(key) || s_claimed.contains(key + PartialSuffix));
+    return s_claimed.contains(key) || s_claimed.contains(key + PartialSuffix);
 }
 
 void TargetClaim::release()

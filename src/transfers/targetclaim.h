@@ -23,8 +23,6 @@ public:
     static TargetClaim takeLocated(const QString& realTarget);
     // Whether some session writes target or target + ".part" now.
     static bool isClaimed(const QString& target);
-    // The same for a target whose real location is known.
-    static bool isClaimedLocated(const QString& realTarget);
 
     bool held() const { return !m_keys[0].isEmpty(); }
     void release();
