@@ -233,6 +233,10 @@ void CFileThread::onFrame(uint8_t type, const QByteArray& plain)
 {
     if (m_ending)
         return;
+    // An entry whose data is in waits for its name only behind the reply to
+    // the entry after it; anything else that comes puts it in place first.
+    if (m_due && type != FileEntry && !finishDueEntry())
+        return;
     const bool folderReceiving =
         m_role == Role::Receiver && m_accepted && m_transfer.isFolder && !m_partFile.isOpen();
     switch (type) {
@@ -401,9 +405,6 @@ void CFileThread::onOffer(const QByteArray& plain)
 
 void CFileThread::progressTick()
 {
-    // An entry left waiting for a reply that did not follow is put in place.
-    if (m_due && !finishDueEntry())
-        return;
     Transfer& t = m_transfer;
     const ProgressReport report = m_meter.tick(t.bytesDone, t.totalSize, t.sizeUnknown != 0);
     t.statusText = report.statusText;

@@ -166,8 +166,6 @@ void CFileThread::onEntry(const QByteArray& plain)
 
 void CFileThread::onEntriesDone()
 {
-    if (!finishDueEntry())
-        return;
     m_progressTimer->stop();
     m_transfer.stopTime = Now();
     progressTick();
