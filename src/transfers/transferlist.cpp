@@ -1,8 +1,8 @@
 #include "transfers/transferlist.h"
 
-#include "records/identity.h"
 #include "profile/binaryio.h"
 #include "profile/profileui.h"
+#include "records/identity.h"
 #include "transfers/transferslog.h"
 
 #include <QFile>

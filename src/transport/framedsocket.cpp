@@ -129,15 +129,23 @@ bool FramedSocket::SendAll(const char* data, qint64 size)
 
 bool FramedSocket::QueueAll(const char* data, qint64 size)
 {
+    if (!canSend())
+        return false;
+    if (m_socket->bytesToWrite() > 0)
+        return sendBytes(data, size, nullptr); // behind the queue anyway
+    m_held.append(data, size);
+    return true;
+}
+
+// Whether bytes may go out now; a connection that is not up ends here.
+bool FramedSocket::canSend()
+{
     if (hasEnded())
         return false;
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         endConnection(EndReason::SendFailed);
         return false;
     }
-    if (m_socket->bytesToWrite() > 0)
-        return sendBytes(data, size, nullptr); // behind the queue anyway
-    m_held.append(data, size);
     return true;
 }
 
@@ -178,12 +186,8 @@ qint64 FramedSocket::sendDirect(const char* data, qint64 size)
 
 bool FramedSocket::sendBytes(const char* data, qint64 size, const QByteArray* whole)
 {
-    if (hasEnded())
+    if (!canSend())
         return false;
-    if (m_socket->state() != QAbstractSocket::ConnectedState) {
-        endConnection(EndReason::SendFailed);
-        return false;
-    }
     if (size == 0 && m_held.isEmpty())
         return true;
     if (m_socket->bytesToWrite() == 0) {

@@ -175,6 +175,7 @@ private:
 
     bool sendBytes(const char* data, qint64 size, const QByteArray* whole);
     qint64 sendDirect(const char* data, qint64 size);
+    bool canSend();
     void processIncoming();
     bool fillPending();
     void handshakeStepComplete();
