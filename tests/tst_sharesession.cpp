@@ -88,6 +88,8 @@ struct Core
     std::unique_ptr<TransferManager> m;
     std::unique_ptr<ShareBrowsing> s;
 
+    quint16 port() const { return c->listenPort(); }
+
     Core(const QString& name, const QByteArray& id) : uid(id)
     {
         root = QFile::encodeName(QDir(dir.path()).canonicalPath());
@@ -147,20 +149,7 @@ struct Core
     }
 };
 
-// a opens the chat session to b; both see the other Online.
-bool connectPair(Core& a, Core& b)
-{
-    a.c->AddContact(u"127.0.0.1"_s, b.c->listenPort(), QByteArray(), QByteArray());
-    return QTest::qWaitFor(
-        [&] {
-            const Contact* x = a.c->findContact(b.uid);
-            const Contact* y = b.c->findContact(a.uid);
-            return x && y && x->status == StatusOnline && y->status == StatusOnline &&
-                   a.c->chatSessions().postTyping(x->sessionThread, 0) &&
-                   b.c->chatSessions().postTyping(y->sessionThread, 0);
-        },
-        10000);
-}
+using transfertest::connectPair;
 
 // Owner o shares a tree: one general share and one share for the viewer.
 void shareTree(Core& o, const QByteArray& viewer)
