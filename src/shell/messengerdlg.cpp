@@ -19,6 +19,7 @@
 #include "shell/trayicon.h"
 #include "shell/updatedlg.h"
 #include "shell/upnpdlg.h"
+#include "shell/windowplace.h"
 #include "transfers/acceptresume.h"
 #include "transfers/transfermanager.h"
 
@@ -40,7 +41,6 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -1134,14 +1134,7 @@ void CMessengerDlg::restorePositions(const WindowPositions& w)
         QRect r = w.mainWindow.toQRect();
         r.setWidth(std::max(r.width(), MinWidth));
         r.setHeight(std::max(r.height(), MinHeight));
-        // A window saved on a screen that is gone comes back on this one.
-        const QScreen* screen = QGuiApplication::screenAt(r.center());
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        if (screen && !screen->availableGeometry().intersects(r))
-            r.moveTopLeft(screen->availableGeometry().topLeft());
-        move(r.topLeft());
-        resize(r.size());
+        PlaceSavedWindow(*this, r);
     }
     // A hidden window lays out its client area only when shown; the bars
     // need it now.

@@ -3,6 +3,7 @@
 #include "shell/fileicons.h"
 #include "shell/listctrlex.h"
 #include "shell/tabbedtext.h"
+#include "shell/windowplace.h"
 #include "transfers/transferformat.h"
 #include "transfers/transfermanager.h"
 
@@ -12,7 +13,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QResizeEvent>
-#include <QScreen>
 #include <QScrollArea>
 #include <QSet>
 #include <QStyle>
@@ -251,14 +251,7 @@ void CXferDlg::restorePositions(const WindowPositions& windows)
     QRect r = windows.transfersWindow.toQRect();
     if (r.width() < 100 || r.height() < 60)
         r.setSize(size());
-    // A window saved on a screen that is gone comes back on this one.
-    const QScreen* screen = QGuiApplication::screenAt(r.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (screen && !screen->availableGeometry().intersects(r))
-        r.moveTopLeft(screen->availableGeometry().topLeft());
-    move(r.topLeft());
-    resize(r.size());
+    PlaceSavedWindow(*this, r);
 }
 
 void CXferDlg::storeColumnWidths(WindowPositions& windows) const
