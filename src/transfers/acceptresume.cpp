@@ -16,7 +16,6 @@
 #include <cerrno>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace {
@@ -149,14 +148,7 @@ FileHandle CreateFreshPartial(int dirFd, const QByteArray& name)
     if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
         return FileHandle();
     const QByteArray partial = name + PartialSuffix.latin1();
-    FileHandle file(
-        ::openat(dirFd, partial.constData(),
-                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
-    // Made here just now, so a regular file; the lock still keeps out a
-    // writer of another process that opened it meanwhile.
-    if (file.isOpen() && ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
-        file.reset();
-    return file;
+    return FileHandle(OpenForWritingAt(dirFd, partial.constData(), false, true));
 }
 
 bool AutoRename(QString& path)

@@ -193,10 +193,12 @@ int OpenForWriting(const QString& path, bool truncate)
     return OpenForWritingAt(AT_FDCWD, Native(path).constData(), truncate);
 }
 
-int OpenForWritingAt(int dirFd, const char* name, bool truncate)
+int OpenForWritingAt(int dirFd, const char* name, bool truncate, bool onlyNew)
 {
-    const int fd = ::openat(
-        dirFd, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd = ::openat(dirFd, name,
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                (onlyNew ? O_EXCL : 0),
+                            0666);
     if (fd < 0)
         return -1;
     struct stat st;

@@ -65,7 +65,8 @@ FoldersMade MakeFoldersBelowAt(int baseFd, const QString& relative, int& folder)
 // regular file, or when another writer holds the lock.
 int OpenForWriting(const QString& path, bool truncate);
 // The same for name in the folder open at dirFd.
-int OpenForWritingAt(int dirFd, const char* name, bool truncate);
+// onlyNew: fails when anything is at name already.
+int OpenForWritingAt(int dirFd, const char* name, bool truncate, bool onlyNew = false);
 
 // Whether the existing regular file at path could be written right now: not
 // a link, opens for writing, and nobody else holds its write lock. Nothing
